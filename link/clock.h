@@ -1,0 +1,18 @@
+// The seam to time and to the platform's last-error value.
+#pragma once
+
+#include <cstdint>
+
+class Clock {
+public:
+    virtual ~Clock() = default;
+    // Blocks for at least ms milliseconds (and not much longer).
+    virtual void Sleep(std::uint32_t ms) = 0;
+    // Monotonic time in microseconds, for measuring only.
+    virtual std::uint64_t NowMicros() = 0;
+    // The calling thread's last platform error (GetLastError on Windows, 0 elsewhere
+    // unless a fake sets one).
+    virtual std::uint32_t LastError() = 0;
+};
+
+extern Clock* systemClock;

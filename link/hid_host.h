@@ -1,0 +1,52 @@
+// The seam to the platform's HID devices. Each operation is one platform call (or the
+// fixed pair of calls that belongs together); every decision is made by the callers.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "link/device_session.h"
+
+struct HidInterfaceList;  // a platform enumeration list, opaque to the link
+
+struct HidAttributes {
+    std::uint16_t vendorId;
+    std::uint16_t productId;
+};
+
+struct HidReportLengths {
+    std::uint16_t outputReportByteLength;  // report id byte included
+    std::uint16_t inputReportByteLength;
+};
+
+class HidHost {
+public:
+    virtual ~HidHost() = default;
+
+    // The HID interfaces present now, in the platform's order; null when the list
+    // cannot be obtained.
+    virtual HidInterfaceList* GetInterfaceList() = 0;
+    // True while index is inside the list.
+    virtual bool HasInterface(HidInterfaceList* list, std::uint32_t index) = 0;
+    // The device path of the interface at index; false when it cannot be read.
+    virtual bool GetInterfacePath(HidInterfaceList* list, std::uint32_t index, std::wstring& path) = 0;
+    virtual void DestroyInterfaceList(HidInterfaceList* list) = 0;
+
+    // Opens a device for reading and writing, shared; NO_DEVICE_HANDLE on failure.
+    virtual DeviceHandle Open(const std::wstring& path) = 0;
+    virtual bool GetAttributes(DeviceHandle handle, HidAttributes& attributes) = 0;
+    // Preparsed data, capabilities and their release; false when either query fails.
+    virtual bool GetReportLengths(DeviceHandle handle, HidReportLengths& lengths) = 0;
+    // Writes one output report of length bytes; false on failure or when it has not
+    // completed within timeoutMs.
+    virtual bool Write(DeviceHandle handle, const std::uint8_t* report, std::uint32_t length,
+                       std::uint32_t timeoutMs) = 0;
+    // Reads one input report of up to length bytes into report; false on failure or
+    // when none has arrived within timeoutMs.
+    virtual bool Read(DeviceHandle handle, std::uint8_t* report, std::uint32_t length,
+                      std::uint32_t timeoutMs) = 0;
+    virtual void Close(DeviceHandle handle) = 0;
+};
+
+// The host the link uses; set by the program's entry (or a test) before any link call.
+extern HidHost* hidHost;
