@@ -13,6 +13,10 @@ public:
     // The calling thread's last platform error (GetLastError on Windows, 0 elsewhere
     // unless a fake sets one).
     virtual std::uint32_t LastError() = 0;
+    // Bracket one firmware update: keep the computer awake and the waits precise for its
+    // duration only, whatever its outcome.
+    virtual void BeginUpdatePeriod() {}
+    virtual void EndUpdatePeriod() {}
 };
 
 extern Clock* systemClock;
