@@ -1,0 +1,90 @@
+#include "link/clock_win32.h"
+
+#include <windows.h>
+
+#include <mmsystem.h>
+
+#ifndef CREATE_WAITABLE_TIMER_HIGH_RESOLUTION
+#define CREATE_WAITABLE_TIMER_HIGH_RESOLUTION 0x00000002
+#endif
+
+namespace {
+
+std::int64_t Ticks() {
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    return now.QuadPart;
+}
+
+// ticks * scale / frequency, rounded up, without overflowing on long waits.
+std::int64_t Scale(std::int64_t ticks, std::int64_t scale, std::int64_t frequency) {
+    return ticks / frequency * scale + ((ticks % frequency) * scale + frequency - 1) / frequency;
+}
+
+}  // namespace
+
+Win32Clock::Win32Clock() {
+    LARGE_INTEGER frequency;
+    QueryPerformanceFrequency(&frequency);
+    frequency_ = frequency.QuadPart;
+    timer_ = CreateWaitableTimerExW(nullptr, nullptr, CREATE_WAITABLE_TIMER_HIGH_RESOLUTION,
+                                    TIMER_ALL_ACCESS);
+    highResolution_ = timer_ != nullptr;
+    if (!highResolution_) {
+        timer_ = CreateWaitableTimerExW(nullptr, nullptr, 0, TIMER_ALL_ACCESS);
+    }
+}
+
+Win32Clock::~Win32Clock() {
+    CloseHandle(timer_);
+}
+
+void Win32Clock::Sleep(std::uint32_t ms) {
+    // The caller reads the last error of the step before the wait after it.
+    const DWORD savedError = GetLastError();
+    const std::int64_t deadline = Ticks() + Scale(ms, frequency_, 1000);
+    for (;;) {
+        // Paint and sent messages only (a sent message is delivered inside PeekMessage):
+        // the windows stay drawn and are never marked hung, while clicks, keys and posted
+        // commands wait in the queue until the update is over.
+        MSG message;
+        while (Ticks() < deadline &&
+               PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE | PM_QS_PAINT)) {
+            DispatchMessageW(&message);
+        }
+        const std::int64_t left = deadline - Ticks();
+        if (left <= 0) {
+            break;
+        }
+        LARGE_INTEGER due;
+        due.QuadPart = -Scale(left, 10'000'000, frequency_);  // relative, in 100 ns
+        SetWaitableTimer(timer_, &due, 0, nullptr, nullptr, FALSE);
+        MsgWaitForMultipleObjectsEx(1, &timer_, INFINITE, QS_PAINT | QS_SENDMESSAGE, 0);
+    }
+    SetLastError(savedError);
+}
+
+std::uint64_t Win32Clock::NowMicros() {
+    return static_cast<std::uint64_t>(Scale(Ticks(), 1'000'000, frequency_));
+}
+
+std::uint32_t Win32Clock::LastError() {
+    return GetLastError();
+}
+
+void Win32Clock::BeginUpdatePeriod() {
+    SetThreadExecutionState(ES_CONTINUOUS | ES_SYSTEM_REQUIRED);
+    if (!highResolution_) {
+        periodRaised_ = timeBeginPeriod(1) == TIMERR_NOERROR;
+    }
+}
+
+void Win32Clock::EndUpdatePeriod() {
+    const DWORD savedError = GetLastError();
+    SetThreadExecutionState(ES_CONTINUOUS);
+    if (periodRaised_) {
+        timeEndPeriod(1);
+        periodRaised_ = false;
+    }
+    SetLastError(savedError);
+}
