@@ -1,0 +1,266 @@
+// The firmware update: questions, the command sequence with its fixed waits, the block
+// transfer, and the one success and one failure ending.
+#include "update/firmware_update.h"
+
+#include <cstring>
+#include <cwchar>
+
+#include "link/clock.h"
+#include "link/device_session.h"
+#include "res/resource.h"
+
+FirmwareImageLoader firmwareImageLoader = LoadFirmwareImage;
+
+namespace {
+
+// Every text is held in a buffer of this many wide characters, terminator included.
+constexpr std::size_t TEXT_CAPACITY = 2048;
+
+// Used in place of a catalogue format that could ask swprintf for anything other than
+// the two hexadecimal numbers it is given.
+constexpr const wchar_t* FALLBACK_CODE_LINE_FORMAT = L"0x%08x-0x%08x";
+
+std::wstring Bounded(std::wstring text) {
+    if (text.size() > TEXT_CAPACITY - 1) {
+        text.resize(TEXT_CAPACITY - 1);
+    }
+    return text;
+}
+
+std::wstring LoadText(UpdateView& view, std::uint16_t id) {
+    return Bounded(view.LoadMessage(id));
+}
+
+// The catalogue format is program data, but it still reaches swprintf: accept only "%%"
+// and at most two "%08x", the two numbers that are passed.
+bool IsSafeCodeLineFormat(const std::wstring& format) {
+    int numbers = 0;
+    for (std::size_t i = 0; i < format.size(); ++i) {
+        if (format[i] != L'%') {
+            continue;
+        }
+        if (format.compare(i, 2, L"%%") == 0) {
+            ++i;
+        } else if (format.compare(i, 5, L"%08x") == 0) {
+            if (++numbers > 2) {
+                return false;
+            }
+            i += 4;
+        } else {
+            return false;
+        }
+    }
+    return true;
+}
+
+std::wstring FormatCodeLine(const std::wstring& format, std::int32_t code, std::uint32_t systemError) {
+    const wchar_t* used = IsSafeCodeLineFormat(format) ? format.c_str() : FALLBACK_CODE_LINE_FORMAT;
+    wchar_t line[TEXT_CAPACITY] = {};
+    std::swprintf(line, TEXT_CAPACITY, used, static_cast<unsigned int>(static_cast<std::uint32_t>(code)),
+                  static_cast<unsigned int>(systemError));
+    line[TEXT_CAPACITY - 1] = L'\0';
+    return line;
+}
+
+// A failing step: the system error is taken before anything else can change it, the
+// update period ends before the box waits for the user, then the one failure report.
+void FailStep(UpdateView& view, std::uint16_t textId, std::int32_t code, bool progressOpen) {
+    const std::uint32_t systemError = systemClock->LastError();
+    if (progressOpen) {
+        view.CloseProgressWindow();
+    }
+    systemClock->EndUpdatePeriod();
+    const std::wstring caption = LoadText(view, IDS_UPDATE_FAILED_CAPTION);
+    const std::wstring text = LoadText(view, textId);
+    ReportUpdateFailure(view, text, caption, code, systemError);
+}
+
+// 5a: the unit's system lock; only a result of 1 accepts it.
+std::int32_t SetSystemLock() {
+    RequestReport request = MakeRequest(CMD_SYSTEM_LOCK, 1);
+    request.argument = 1;
+    ReplyReport reply{};
+    const std::int32_t outcome = ExchangeRaw(deviceSession, request, reply);
+    if (outcome != LINK_OK) {
+        return outcome;
+    }
+    return reply.result == 1 ? LINK_OK : ERROR_FUNCTION_FAILED;
+}
+
+// 5b: lift the ESC flash write protection. An error reply carries its own code (0 is
+// success); otherwise the result byte must be 0.
+std::int32_t LiftWriteProtection() {
+    RequestReport request = MakeRequest(CMD_WRITE_PROTECT, 1);
+    request.argument = 0;
+    ReplyReport reply{};
+    const std::int32_t outcome = ExchangeRaw(deviceSession, request, reply);
+    if (outcome != LINK_OK) {
+        return outcome;
+    }
+    if (reply.status == STATUS_ERROR) {
+        return static_cast<std::int32_t>(reply.ErrorCode());
+    }
+    return reply.result == 0 ? LINK_OK : ERROR_FUNCTION_FAILED;
+}
+
+// 5d: write address 0, judged by the standard rule.
+std::int32_t SetWriteAddress() {
+    RequestReport request = MakeRequest(CMD_SET_ADDRESS, 9);
+    request.argument = 1;
+    const std::uint32_t words[2] = {0x00000000, LINK_GUARD};
+    std::memcpy(request.data, words, sizeof words);
+    ReplyReport reply{};
+    return ReportExchange(deviceSession, request, reply);
+}
+
+// 5f: each request is sent only while a unit is open and its reply read only once it
+// was written (ExchangeRaw does both); nothing here decides the outcome.
+void WindDown() {
+    RequestReport protect = MakeRequest(CMD_WRITE_PROTECT, 1);
+    protect.argument = 1;
+    ReplyReport reply{};
+    (void)ExchangeRaw(deviceSession, protect, reply);
+
+    RequestReport unlock = MakeRequest(CMD_SYSTEM_LOCK, 1);
+    unlock.argument = 0;
+    (void)ExchangeRaw(deviceSession, unlock, reply);
+}
+
+// Bytes are sent as 32-bit words, so a size that is not a multiple of 4 would lose its
+// tail without anyone noticing.
+bool IsSendableImage(const FirmwareImage& image) {
+    return image.bytes != nullptr && image.size != 0 && image.size % 4 == 0;
+}
+
+// 5e, the block loop: true when every block was accepted, otherwise the failure has
+// been reported.
+bool TransferImage(UpdateView& view, const FirmwareImage& image) {
+    view.OpenProgressWindow(LoadText(view, IDS_PROGRESS_CAPTION));
+
+    std::uint32_t remaining = image.size;
+    const std::uint8_t* position = image.bytes;
+    while (remaining != 0) {
+        std::int32_t outcome;
+        if (remaining >= BLOCK_SIZE) {
+            outcome = WriteBlock(deviceSession, position, BLOCK_SIZE / 4);
+            remaining -= BLOCK_SIZE;
+            position += BLOCK_SIZE;
+        } else {
+            std::uint8_t lastBlock[BLOCK_SIZE];
+            std::memset(lastBlock, BLOCK_FILL, sizeof lastBlock);
+            std::memcpy(lastBlock, position, remaining);
+            outcome = WriteBlock(deviceSession, lastBlock, remaining / 4);
+            remaining = 0;
+        }
+        if (outcome != LINK_OK) {
+            FailStep(view, IDS_BLOCK_FAILED, outcome, true);
+            return false;
+        }
+        // Wider than the 32 bits the percentage needs, so that no image size can wrap it.
+        const std::uint64_t sent = image.size - remaining;
+        view.SetProgress(static_cast<std::uint32_t>(sent * 100 / image.size));
+        systemClock->Sleep(STEP_DELAY_MS);
+    }
+
+    view.CloseProgressWindow();
+    return true;
+}
+
+}  // namespace
+
+void ReportUpdateFailure(UpdateView& view, const std::wstring& text, const std::wstring& caption,
+                         std::int32_t code, std::uint32_t systemError) {
+    deviceSession.Reset();
+    view.SetUpdateEnabled(false);
+    view.UpdateVersionDisplay();
+
+    std::wstring boxText = Bounded(text);
+    if (code != LINK_NO_DEVICE) {
+        boxText += L"\r\n";
+        boxText += FormatCodeLine(LoadText(view, IDS_ERROR_CODE_LINE), code, systemError);
+    }
+    view.ShowErrorBox(Bounded(caption), boxText);
+    view.SetStatusText(LoadText(view, IDS_UPDATE_FAILED));
+}
+
+void RunFirmwareUpdate(UpdateView& view) {
+    // 1. A unit must be open.
+    if (deviceSession.handle == NO_DEVICE_HANDLE) {
+        const std::uint32_t systemError = systemClock->LastError();
+        const std::wstring caption = LoadText(view, IDS_UPDATE_FAILED_CAPTION);
+        ReportUpdateFailure(view, LoadText(view, IDS_UNIT_NOT_DETECTED), caption, LINK_NO_DEVICE,
+                            systemError);
+        return;
+    }
+
+    // 2. and 3. The questions; anything but OK / Yes leaves everything as it was. The
+    // unit may be removed while a question is open: then 5a fails with -1.
+    if (!view.AskConfirmation(LoadText(view, IDS_CONFIRM_CAPTION), LoadText(view, IDS_CONFIRM_TEXT))) {
+        return;
+    }
+    const std::uint16_t installed = deviceSession.escAppInfo.escFirmwareVersion;
+    if (installed >= IMAGE_VERSION && installed != NO_FIRMWARE_VERSION) {
+        if (!view.AskYesNo(LoadText(view, IDS_NEWER_FIRMWARE_CAPTION), LoadText(view, IDS_OLDER_FIRMWARE))) {
+            return;
+        }
+    }
+
+    // 4. The image. One that cannot be sent as it is is refused before anything reaches
+    // the unit; the general failure text is the only honest one for it.
+    const FirmwareImage image = firmwareImageLoader(IMAGE_RESOURCE_ID);
+    if (!IsSendableImage(image)) {
+        const std::uint32_t systemError = systemClock->LastError();
+        const std::wstring caption = LoadText(view, IDS_UPDATE_FAILED_CAPTION);
+        ReportUpdateFailure(view, LoadText(view, IDS_UPDATE_FAILED), caption, LINK_NO_DEVICE, systemError);
+        return;
+    }
+
+    // 5. The command sequence. From here on every ending closes the update period.
+    systemClock->BeginUpdatePeriod();
+
+    std::int32_t outcome = SetSystemLock();
+    if (outcome != LINK_OK) {
+        FailStep(view, IDS_LOCK_FAILED, outcome, false);
+        return;
+    }
+
+    systemClock->Sleep(STEP_DELAY_MS);
+    outcome = LiftWriteProtection();
+    if (outcome != LINK_OK) {
+        FailStep(view, IDS_PROTECT_FAILED, outcome, false);
+        return;
+    }
+
+    // The unit needs the full wait after an erase whatever it answered.
+    systemClock->Sleep(STEP_DELAY_MS);
+    outcome = EraseFirmware(deviceSession);
+    systemClock->Sleep(ERASE_DELAY_MS);
+    if (outcome != LINK_OK) {
+        FailStep(view, IDS_ERASE_FAILED, outcome, false);
+        return;
+    }
+
+    systemClock->Sleep(STEP_DELAY_MS);
+    outcome = SetWriteAddress();
+    if (outcome != LINK_OK) {
+        FailStep(view, IDS_ADDRESS_FAILED, outcome, false);
+        return;
+    }
+
+    systemClock->Sleep(STEP_DELAY_MS);
+    if (!TransferImage(view, image)) {
+        return;
+    }
+
+    WindDown();
+    systemClock->EndUpdatePeriod();
+
+    // 8. Success. A removal in the wait after the last block leaves every block written
+    // but no unit open; the version then belongs to no session and is not recorded.
+    if (deviceSession.handle != NO_DEVICE_HANDLE) {
+        deviceSession.escAppInfo.escFirmwareVersion = IMAGE_VERSION;
+    }
+    view.SetUpdateEnabled(false);
+    view.UpdateVersionDisplay();
+    view.SetStatusText(LoadText(view, IDS_UPDATE_SUCCEEDED));
+}
