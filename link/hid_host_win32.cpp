@@ -2,9 +2,12 @@
 
 #include <windows.h>
 
-#include <hidsdi.h>
-#include <hidpi.h>
 #include <setupapi.h>
+
+// mingw-w64's HID headers declare C functions without C linkage.
+extern "C" {
+#include <hidsdi.h>  // brings hidpi.h
+}
 
 #include <memory>
 
