@@ -1,0 +1,139 @@
+#include "app/dialog_ops_win32.h"
+
+#include <windows.h>
+
+#include <commctrl.h>
+#include <dbt.h>
+
+// mingw-w64's HID headers declare C functions without C linkage.
+extern "C" {
+#include <hidsdi.h>
+}
+
+#include "app/app_win32.h"
+
+namespace {
+
+HWND Window(WindowId window) {
+    return reinterpret_cast<HWND>(window);
+}
+
+HWND Main() {
+    return Window(mainWindow);
+}
+
+HWND Control(std::int32_t controlId) {
+    return GetDlgItem(Main(), controlId);
+}
+
+}  // namespace
+
+std::wstring Win32DialogOps::LoadText(std::uint16_t id) {
+    wchar_t buffer[2048] = {};
+    LoadStringW(appInstance, id, buffer, 2048);
+    return buffer;
+}
+
+void Win32DialogOps::SetClassIcon(std::uint16_t iconId) {
+    HICON icon = LoadIconW(appInstance, MAKEINTRESOURCEW(iconId));
+    SetClassLongPtrW(Main(), GCLP_HICON, reinterpret_cast<LONG_PTR>(icon));
+}
+
+void Win32DialogOps::SetTitle(const std::wstring& text) {
+    SendMessageW(Main(), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
+}
+
+void Win32DialogOps::SetItemText(std::int32_t controlId, const std::wstring& text) {
+    SetDlgItemTextW(Main(), controlId, text.c_str());
+}
+
+void Win32DialogOps::SetControlText(std::int32_t controlId, const std::wstring& text) {
+    SetWindowTextW(Control(controlId), text.c_str());
+}
+
+std::int32_t Win32DialogOps::ControlTextLength(std::int32_t controlId) {
+    return GetWindowTextLengthW(Control(controlId));
+}
+
+std::wstring Win32DialogOps::ReadControlText(std::int32_t controlId, std::int32_t capacity) {
+    std::wstring text(static_cast<std::size_t>(capacity > 0 ? capacity : 1), L'\0');
+    const int length = GetWindowTextW(Control(controlId), text.data(), capacity);
+    text.resize(static_cast<std::size_t>(length > 0 ? length : 0));
+    return text;
+}
+
+void Win32DialogOps::EnableControl(std::int32_t controlId, bool enabled) {
+    EnableWindow(Control(controlId), enabled ? TRUE : FALSE);
+}
+
+WindowId Win32DialogOps::ControlWindow(std::int32_t controlId) {
+    return reinterpret_cast<WindowId>(Control(controlId));
+}
+
+std::int32_t Win32DialogOps::AskUser(const std::wstring& text, const std::wstring& caption,
+                                     std::uint32_t flags) {
+    return MessageBoxW(Main(), text.c_str(), caption.c_str(), flags);
+}
+
+std::uintptr_t Win32DialogOps::RegisterForDeviceChanges() {
+    DEV_BROADCAST_DEVICEINTERFACE_W filter{};
+    filter.dbcc_size = sizeof filter;
+    filter.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
+    HidD_GetHidGuid(&filter.dbcc_classguid);
+    return reinterpret_cast<std::uintptr_t>(
+        RegisterDeviceNotificationW(Main(), &filter, DEVICE_NOTIFY_WINDOW_HANDLE));
+}
+
+void Win32DialogOps::UnregisterForDeviceChanges(std::uintptr_t notification) {
+    UnregisterDeviceNotification(reinterpret_cast<HDEVNOTIFY>(notification));
+}
+
+void Win32DialogOps::FinishDialog(std::intptr_t result) {
+    EndDialog(Main(), result);
+}
+
+std::uint32_t Win32DialogOps::BroadcastDeviceType(BroadcastId broadcast) {
+    return reinterpret_cast<const DEV_BROADCAST_HDR*>(broadcast)->dbch_devicetype;
+}
+
+const wchar_t* Win32DialogOps::BroadcastInterfaceName(BroadcastId broadcast) {
+    return reinterpret_cast<const DEV_BROADCAST_DEVICEINTERFACE_W*>(broadcast)->dbcc_name;
+}
+
+WindowRect Win32DialogOps::WindowRectangle(WindowId window) {
+    RECT rect{};
+    GetWindowRect(Window(window), &rect);
+    return {rect.left, rect.top, rect.right, rect.bottom};
+}
+
+std::int32_t Win32DialogOps::SystemMetric(std::int32_t index) {
+    return GetSystemMetrics(index);
+}
+
+WindowId Win32DialogOps::ForegroundWindow() {
+    return reinterpret_cast<WindowId>(GetForegroundWindow());
+}
+
+WindowId Win32DialogOps::CreateTopLevelWindow(const std::wstring& className, const std::wstring& caption,
+                                              std::uint32_t style, std::int32_t x, std::int32_t y,
+                                              std::int32_t width, std::int32_t height, WindowId owner) {
+    return reinterpret_cast<WindowId>(CreateWindowExW(0, className.c_str(), caption.c_str(), style, x, y,
+                                                      width, height, Window(owner), nullptr,
+                                                      appInstance, nullptr));
+}
+
+void Win32DialogOps::SetProgressPosition(WindowId bar, std::uint32_t position) {
+    SendMessageW(Window(bar), PBM_SETPOS, position, 0);
+}
+
+void Win32DialogOps::RaiseToTop(WindowId window) {
+    SetWindowPos(Window(window), HWND_TOP, 0, 0, 0, 0, SWP_NOSIZE | SWP_NOMOVE);
+}
+
+void Win32DialogOps::ShowWindowAs(WindowId window, std::int32_t command) {
+    ShowWindow(Window(window), command);
+}
+
+void Win32DialogOps::DestroyTopLevelWindow(WindowId window) {
+    DestroyWindow(Window(window));
+}

@@ -1,0 +1,91 @@
+// The program's entry and its dialog procedure: every message goes to its handler.
+// The project's headers come first: windows.h defines some of their names as macros.
+#include "app/dialog_ops_win32.h"
+#include "app/main_dialog.h"
+#include "app/paint_geometry.h"
+#include "app/platform.h"
+#include "app/status_flow.h"
+#include "link/device_session.h"
+#include "res/resource.h"
+
+#include <windows.h>
+
+#include <commctrl.h>
+
+#include "app/app_win32.h"
+
+HINSTANCE appInstance = nullptr;
+
+namespace {
+
+Win32DialogOps dialogOps;
+MainDialog mainDialog(dialogOps);
+// Background of the two red controls; made at their first paint, freed when the
+// dialog has ended.
+HBRUSH redTextBrush = nullptr;
+
+// The logo right of the version group box; loaded, drawn and released on every paint.
+void PaintLogo(HWND window) {
+    PAINTSTRUCT paint;
+    HDC dc = BeginPaint(window, &paint);
+    HBITMAP bitmap = LoadBitmapW(appInstance, MAKEINTRESOURCEW(IDB_LOGO));
+    BITMAP info{};
+    GetObjectW(bitmap, sizeof info, &info);
+    HDC memory = CreateCompatibleDC(dc);
+    SelectObject(memory, bitmap);
+    // A bitmap that did not load has no width: nothing is drawn.
+    const LogoPlacement logo = PlaceLogoInDialog(dialogOps, info.bmWidth, info.bmHeight);
+    if (logo.draws) {
+        TransparentBlt(dc, logo.x, logo.y, logo.width, logo.height, memory, 0, 0, info.bmWidth,
+                       info.bmHeight, RGB(0, 255, 0));
+    }
+    DeleteDC(memory);
+    DeleteObject(bitmap);
+    EndPaint(window, &paint);
+}
+
+INT_PTR RedText(HDC dc) {
+    SetTextColor(dc, RGB(255, 0, 0));
+    SetBkMode(dc, TRANSPARENT);
+    if (redTextBrush == nullptr) {
+        redTextBrush = CreateSolidBrush(GetSysColor(COLOR_BTNFACE));
+    }
+    return reinterpret_cast<INT_PTR>(redTextBrush);
+}
+
+INT_PTR CALLBACK MainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+    case WM_PAINT:
+        PaintLogo(window);
+        return 0;
+    case WM_INITDIALOG:
+        OnInitDialog(dialogOps, reinterpret_cast<WindowId>(window));
+        return 1;
+    case WM_COMMAND:
+        return OnCommand(dialogOps, mainDialog, LOWORD(wParam));
+    case WM_CTLCOLORSTATIC:
+        return DrawsRedText(dialogOps, static_cast<WindowId>(lParam))
+                   ? RedText(reinterpret_cast<HDC>(wParam))
+                   : 0;
+    case WM_DEVICECHANGE:
+        return OnDeviceChange(dialogOps, wParam, static_cast<BroadcastId>(lParam)) != 0 ? 1 : 0;
+    default:
+        return 0;
+    }
+}
+
+}  // namespace
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
+    InitCommonControls();
+    appInstance = instance;
+    deviceSession.Reset();  // no handle is open yet: only the fields are cleared
+    InstallPlatform();
+    DialogBoxParamW(instance, MAKEINTRESOURCEW(IDD_MAIN), nullptr, MainDialogProc, 0);
+    if (redTextBrush != nullptr) {
+        DeleteObject(redTextBrush);
+        redTextBrush = nullptr;
+    }
+    RemovePlatform();
+    return 0;
+}

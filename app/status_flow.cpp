@@ -1,0 +1,161 @@
+#include "app/status_flow.h"
+
+#include <algorithm>
+
+#include "app/text_format.h"
+#include "app/version_display.h"
+#include "link/device_session.h"
+#include "res/resource.h"
+#include "update/firmware_update.h"
+
+WindowId mainWindow = 0;
+std::uintptr_t deviceNotification = 0;
+
+namespace {
+
+enum class CheckForm { StartUp, Arrival };
+
+bool AcceptedHardware(std::uint32_t hardwareId) {
+    return std::find(std::begin(ACCEPTED_HARDWARE_IDS), std::end(ACCEPTED_HARDWARE_IDS), hardwareId) !=
+           std::end(ACCEPTED_HARDWARE_IDS);
+}
+
+wchar_t FoldAscii(wchar_t c) {
+    return c >= L'A' && c <= L'Z' ? static_cast<wchar_t>(c - L'A' + L'a') : c;
+}
+
+// Opens the first unit present and decides what the status box says about it.
+void CheckConnection(DialogOps& ops, CheckForm form) {
+    const std::int32_t opened = OpenUnit(deviceSession);
+    if (opened != LINK_OK && form == CheckForm::Arrival) {
+        // An arrival that brings no usable unit is not reported; a unit opened before
+        // its identification failed stays held until it is removed.
+        return;
+    }
+
+    std::uint16_t status = IDS_READY;
+    if (opened != LINK_OK) {
+        status = IDS_NO_UNIT;
+    } else if (deviceSession.unitMode != 0) {
+        status = IDS_WRONG_MODE;
+    } else if (deviceSession.escState != ESC_STATE_UPDATABLE) {
+        status = IDS_NO_ESC;
+    } else if (!AcceptedHardware(deviceSession.escBootInfo.escHardwareId)) {
+        status = IDS_INCOMPATIBLE_STATUS;
+    }
+
+    if (status == IDS_READY) {
+        SetStatusText(ops, LoadMessage(ops, IDS_READY));
+        if (form == CheckForm::Arrival) {
+            UpdateVersionDisplay(ops);
+        }
+        SetUpdateEnabled(ops, true);
+    } else {
+        SetUpdateEnabled(ops, false);
+        deviceSession.Reset();
+        if (status == IDS_INCOMPATIBLE_STATUS) {
+            const std::wstring text =
+                FormatText(LoadMessage(ops, IDS_INCOMPATIBLE_ESC), {MODEL_NAME}, MESSAGE_CAPACITY);
+            ops.AskUser(text, LoadMessage(ops, IDS_INCOMPATIBLE_CAPTION), BOX_ICON_INFORMATION);
+        }
+        ShowStatusWithHint(ops, status);
+    }
+
+    if (form == CheckForm::StartUp) {
+        UpdateVersionDisplay(ops);
+    }
+}
+
+}  // namespace
+
+std::wstring LoadMessage(DialogOps& ops, std::uint16_t id) {
+    std::wstring text = ops.LoadText(id);
+    AppendBounded(text, {}, MESSAGE_CAPACITY);
+    return text;
+}
+
+void SetStatusText(DialogOps& ops, const std::wstring& text) {
+    ops.SetControlText(IDC_STATUS, text);
+}
+
+void SetUpdateEnabled(DialogOps& ops, bool enabled) {
+    ops.EnableControl(IDC_UPDATE, enabled);
+}
+
+void ShowStatusWithHint(DialogOps& ops, std::uint16_t id) {
+    std::wstring buffer = LoadMessage(ops, id);
+    AppendBounded(buffer, HINT_SEPARATOR, MESSAGE_CAPACITY);
+    SetStatusText(ops, buffer);
+
+    buffer = LoadMessage(ops, IDS_HINT);
+    const std::int32_t length = ops.ControlTextLength(IDC_STATUS);
+    const std::size_t capacity =
+        static_cast<std::size_t>(std::max<std::int32_t>(length, 0)) + buffer.size() + 1;
+    std::wstring text = ops.ReadControlText(IDC_STATUS, static_cast<std::int32_t>(capacity));
+    AppendBounded(text, buffer, capacity);
+    ops.SetControlText(IDC_STATUS, text);
+}
+
+void OnInitDialog(DialogOps& ops, WindowId window) {
+    mainWindow = window;
+    ops.SetClassIcon(IDI_APP);
+    ops.SetTitle(FormatText(TITLE_FORMAT,
+                            {MODEL_NAME, std::uint32_t{IMAGE_VERSION >> 8}, std::uint32_t{IMAGE_VERSION & 0xFF}, L""},
+                            TITLE_CAPACITY));
+    ops.SetItemText(IDC_UNIT_LABEL, LoadMessage(ops, IDS_UNIT_LABEL));
+    ops.SetItemText(IDC_BOOTLOADER_LABEL, LoadMessage(ops, IDS_BOOTLOADER_LABEL));
+    ops.SetItemText(IDC_ESC_LABEL, LoadMessage(ops, IDS_ESC_LABEL));
+
+    deviceNotification = ops.RegisterForDeviceChanges();
+    if (deviceNotification == 0) {
+        const std::wstring caption = LoadMessage(ops, IDS_APP_ERROR_CAPTION);
+        const std::wstring text = LoadMessage(ops, IDS_REGISTER_FAILED);
+        ops.AskUser(text, caption, BOX_ICON_ERROR);
+        deviceSession.Reset();
+        ops.FinishDialog(1);
+        return;
+    }
+
+    CheckConnection(ops, CheckForm::StartUp);
+}
+
+std::int32_t OnDeviceChange(DialogOps& ops, std::uintptr_t event, BroadcastId broadcast) {
+    if (event != DBT_EVENT_DEVICE_ARRIVAL && event != DBT_EVENT_DEVICE_REMOVE_COMPLETE) {
+        return 0;
+    }
+    if (broadcast == 0 || ops.BroadcastDeviceType(broadcast) != DEVICE_TYPE_INTERFACE) {
+        return 1;
+    }
+
+    if (event == DBT_EVENT_DEVICE_ARRIVAL) {
+        if (deviceSession.handle != NO_DEVICE_HANDLE) {
+            return 1;  // the open unit stays; a second one is ignored
+        }
+        CheckConnection(ops, CheckForm::Arrival);
+        return 1;
+    }
+
+    if (deviceSession.handle == NO_DEVICE_HANDLE ||
+        !SameDevicePath(ops.BroadcastInterfaceName(broadcast), deviceSession.devicePath.get())) {
+        return 1;
+    }
+    deviceSession.Reset();
+    SetUpdateEnabled(ops, false);
+    UpdateVersionDisplay(ops);
+    ShowStatusWithHint(ops, IDS_CONNECTION_LOST);
+    return 1;
+}
+
+bool SameDevicePath(const wchar_t* name, const wchar_t* devicePath) {
+    if (name == nullptr || devicePath == nullptr) {
+        return false;
+    }
+    for (;; ++name, ++devicePath) {
+        if (FoldAscii(*name) != FoldAscii(*devicePath)) {
+            return false;
+        }
+        if (*name == L'\0') {
+            return true;
+        }
+    }
+}

@@ -1,0 +1,41 @@
+// The connection status flow: dialog initialisation, and the connection check at start
+// and on every HID arrival and removal, which decides the status text and whether the
+// Update button is enabled.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "app/dialog_ops.h"
+
+constexpr const wchar_t* MODEL_NAME = L"ORVANTA 90";
+constexpr const wchar_t* TITLE_FORMAT = L"QUORVEX %s FW Updater %u.%u %s";
+constexpr std::size_t TITLE_CAPACITY = 256;
+constexpr std::size_t MESSAGE_CAPACITY = 2048;
+constexpr std::uint16_t ESC_STATE_UPDATABLE = 3;
+constexpr std::uint32_t ACCEPTED_HARDWARE_IDS[] = {0x111F408C, 0x0A06408C};
+constexpr const wchar_t* HINT_SEPARATOR = L"\r\n\r\n";
+
+constexpr std::uintptr_t DBT_EVENT_DEVICE_ARRIVAL = 0x8000;         // DBT_DEVICEARRIVAL
+constexpr std::uintptr_t DBT_EVENT_DEVICE_REMOVE_COMPLETE = 0x8004; // DBT_DEVICEREMOVECOMPLETE
+constexpr std::uint32_t DEVICE_TYPE_INTERFACE = 5;                  // DBT_DEVTYP_DEVICEINTERFACE
+
+// The window operations of the main dialog that the flow and the update share.
+std::wstring LoadMessage(DialogOps& ops, std::uint16_t id);
+void SetStatusText(DialogOps& ops, const std::wstring& text);
+void SetUpdateEnabled(DialogOps& ops, bool enabled);
+
+// The status text, a blank line and the connection hint, built by reading back what
+// the status box holds after the status text and the separator were written.
+void ShowStatusWithHint(DialogOps& ops, std::uint16_t id);
+
+// WM_INITDIALOG: keeps the window, sets icon, title and labels, registers for device
+// changes (ending the dialog with 1 when that fails) and checks the connection.
+void OnInitDialog(DialogOps& ops, WindowId window);
+
+// WM_DEVICECHANGE: 1 for arrival and removal, whatever was done, 0 for other events.
+std::int32_t OnDeviceChange(DialogOps& ops, std::uintptr_t event, BroadcastId broadcast);
+
+// The removal's interface name names the open unit: the whole strings, with the ASCII
+// letters compared without case and every other character as it is.
+bool SameDevicePath(const wchar_t* name, const wchar_t* devicePath);
