@@ -132,9 +132,13 @@ std::int32_t ReportExchange(DeviceSession& session, RequestReport& request, Repl
 
 // Like ReportExchange, but only writes and reads: returns LINK_OK once a reply has been
 // read, whatever it says, so that the caller can apply its command's own rule.
+// Writes outReportLength bytes of request and reads inReportLength bytes into reply
+// (zeroed first, byte 0 set to 2), never more than REPORT_SIZE whatever the lengths say;
+// each transfer is bounded by LINK_TIMEOUT_MS. A CMD_ERASE reply is read only after
+// ERASE_REPLY_DELAY_MS on systemClock. LINK_NO_DEVICE (nothing sent) with handle -1.
 std::int32_t ExchangeRaw(DeviceSession& session, RequestReport& request, ReplyReport& reply);
 
-// A zeroed request for a command with its length byte.
+// A request for a command with its length byte, every other byte zero (report id 1).
 RequestReport MakeRequest(std::uint8_t command, std::uint8_t length);
 
 std::int32_t EraseFirmware(DeviceSession& session);
@@ -142,5 +146,7 @@ std::int32_t WriteBlock(DeviceSession& session, const std::uint8_t* block, std::
 
 // Discovery and identification.
 std::int32_t OpenUnit(DeviceSession& session);
+// False, lengths unchanged, when the capabilities cannot be read or a length lies outside
+// MIN_OUT_REPORT_LENGTH..MAX_REPORT_LENGTH (output) or MIN_IN_REPORT_LENGTH..MAX_REPORT_LENGTH (input).
 bool ReadReportLengths(DeviceSession& session);
 std::int32_t IdentifyUnit(DeviceSession& session);
