@@ -1,0 +1,198 @@
+// One full firmware update of image 142 against a simulated unit that answers at once,
+// with the platform's real waits, measured: how close the update comes to the floor of
+// its fixed waits, how exact a 20 ms wait is, CPU time per exchange and memory.
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "link/clock.h"
+#include "link/device_session.h"
+#include "link/hid_host.h"
+#include "sim/sim_unit.h"
+#include "update/firmware_update.h"
+#include "update/image_store.h"
+#include "update/update_view.h"
+
+#ifdef _WIN32
+#include "link/clock_win32.h"
+// After the link's headers, which name ERROR_FUNCTION_FAILED as a constant.
+#include <windows.h>
+#include <psapi.h>
+#else
+#include "link/clock_posix.h"
+#include <sys/resource.h>
+#include <time.h>
+#endif
+
+namespace {
+
+// The fixed waits of one update of image 142: 2037 blocks of 20 ms, and before them
+// 20 + 20 + 1000 (erase reply) + 4000 (after the erase) + 20 + 20 ms.
+constexpr std::uint64_t PROTOCOL_FLOOR_MS = 45820;
+constexpr double TARGET_RATIO = 1.01;
+
+// Passes every call on and notes each wait: what was asked and how long it took.
+class MeasuringClock : public Clock {
+public:
+    struct Wait {
+        std::uint32_t askedMs;
+        std::uint64_t tookMicros;
+    };
+
+    explicit MeasuringClock(Clock& inner) : inner_(inner) { waits.reserve(4096); }
+
+    void Sleep(std::uint32_t ms) override {
+        const std::uint64_t start = inner_.NowMicros();
+        inner_.Sleep(ms);
+        waits.push_back({ms, inner_.NowMicros() - start});
+    }
+    std::uint64_t NowMicros() override { return inner_.NowMicros(); }
+    std::uint32_t LastError() override { return inner_.LastError(); }
+    void BeginUpdatePeriod() override { inner_.BeginUpdatePeriod(); }
+    void EndUpdatePeriod() override { inner_.EndUpdatePeriod(); }
+
+    std::vector<Wait> waits;
+
+private:
+    Clock& inner_;
+};
+
+// A user who answers OK and Yes and watches nothing.
+class HeadlessView : public UpdateView {
+public:
+    std::wstring LoadMessage(std::uint16_t) override { return L""; }
+    bool AskConfirmation(const std::wstring&, const std::wstring&) override { return true; }
+    bool AskYesNo(const std::wstring&, const std::wstring&) override { return true; }
+    void ShowErrorBox(const std::wstring&, const std::wstring&) override { failed = true; }
+    void SetStatusText(const std::wstring&) override {}
+    void SetUpdateEnabled(bool) override {}
+    void UpdateVersionDisplay() override {}
+    void OpenProgressWindow(const std::wstring&) override {}
+    void SetProgress(std::uint32_t) override {}
+    void CloseProgressWindow() override {}
+
+    bool failed = false;
+};
+
+#ifdef _WIN32
+const char* const PLATFORM = "Windows build";
+
+double CpuSeconds() {
+    FILETIME creation, exit, kernel, user;
+    GetProcessTimes(GetCurrentProcess(), &creation, &exit, &kernel, &user);
+    auto seconds = [](const FILETIME& t) {
+        return static_cast<double>((std::uint64_t{t.dwHighDateTime} << 32) | t.dwLowDateTime) / 1e7;
+    };
+    return seconds(kernel) + seconds(user);
+}
+
+double PeakMemoryKiB() {
+    PROCESS_MEMORY_COUNTERS counters{};
+    counters.cb = sizeof(counters);
+    GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof(counters));
+    return static_cast<double>(counters.PeakWorkingSetSize) / 1024.0;
+}
+
+std::string TimerKind(Win32Clock& clock) {
+    return clock.HighResolution() ? "high-resolution waitable timer"
+                                  : "waitable timer, timer period 1 ms during the update";
+}
+#else
+const char* const PLATFORM = "native build";
+
+double CpuSeconds() {
+    timespec cpu;
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &cpu);
+    return static_cast<double>(cpu.tv_sec) + static_cast<double>(cpu.tv_nsec) / 1e9;
+}
+
+double PeakMemoryKiB() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return static_cast<double>(usage.ru_maxrss);  // KiB on Linux
+}
+
+std::string TimerKind(PosixClock&) {
+    return "clock_nanosleep to a CLOCK_MONOTONIC deadline";
+}
+#endif
+
+}  // namespace
+
+int main() {
+#ifdef _WIN32
+    Win32Clock platformClock;
+#else
+    PosixClock platformClock;
+#endif
+    MeasuringClock clock(platformClock);
+    FakeClock unitClock;  // the simulated unit answers at once and never waits
+    SimHidHost host(unitClock);
+    SimulatedUnit& unit = host.Plug(L"\\\\?\\hid#vid_2e6d&pid_0002#bench", SimConfig{});
+    hidHost = &host;
+    systemClock = &clock;
+
+    deviceSession.Reset();
+    const std::int32_t opened = OpenUnit(deviceSession);
+    if (opened != LINK_OK) {
+        std::printf("the simulated unit did not open: %d\n", opened);
+        return 1;
+    }
+    clock.waits.clear();
+    const std::size_t requestsBefore = unit.requests.size();
+    // The simulated unit's log of requests belongs to the bench, not to the update.
+    unit.requests.reserve(requestsBefore + 4096);
+
+    HeadlessView view;
+    const double memoryBefore = PeakMemoryKiB();
+    const double cpuBefore = CpuSeconds();
+    const std::uint64_t start = platformClock.NowMicros();
+    RunFirmwareUpdate(view);
+    const std::uint64_t took = platformClock.NowMicros() - start;
+    const double cpu = CpuSeconds() - cpuBefore;
+    const double memoryRise = PeakMemoryKiB() - memoryBefore;
+
+    const FirmwareImage image = LoadFirmwareImage(IMAGE_RESOURCE_ID);
+    const bool written = !view.failed && image.bytes != nullptr && unit.flash.size() >= image.size &&
+                         std::equal(image.bytes, image.bytes + image.size, unit.flash.begin());
+    const std::size_t exchanges = unit.requests.size() - requestsBefore;
+
+    std::uint64_t floorMs = 0;
+    std::size_t shorter = 0;
+    std::size_t stepWaits = 0;
+    double overshootSum = 0;
+    double overshootMax = 0;
+    for (const MeasuringClock::Wait& wait : clock.waits) {
+        floorMs += wait.askedMs;
+        const double over = static_cast<double>(wait.tookMicros) - 1000.0 * wait.askedMs;
+        shorter += over < 0;
+        if (wait.askedMs == STEP_DELAY_MS) {
+            ++stepWaits;
+            overshootSum += over;
+            overshootMax = std::max(overshootMax, over);
+        }
+    }
+    const double totalSeconds = static_cast<double>(took) / 1e6;
+    const double floorSeconds = static_cast<double>(floorMs) / 1e3;
+    const double ratio = totalSeconds / floorSeconds;
+    const bool met = written && floorMs == PROTOCOL_FLOOR_MS && ratio <= TARGET_RATIO && shorter == 0;
+
+    std::printf("update benchmark, %s (%s)\n", PLATFORM, TimerKind(platformClock).c_str());
+    std::printf("  update                    %s, %zu exchanges, image %u bytes\n",
+                written ? "succeeded, image written exactly" : "FAILED", exchanges, image.size);
+    std::printf("  total time                %.3f s\n", totalSeconds);
+    std::printf("  protocol floor            %.3f s (%zu fixed waits; expected %.3f s)\n", floorSeconds,
+                clock.waits.size(), static_cast<double>(PROTOCOL_FLOOR_MS) / 1e3);
+    std::printf("  ratio                     %.4f (target <= %.2f)\n", ratio, TARGET_RATIO);
+    std::printf("  20 ms wait overshoot      mean %.1f us, largest %.1f us (%zu waits)\n",
+                stepWaits ? overshootSum / static_cast<double>(stepWaits) : 0.0, overshootMax, stepWaits);
+    std::printf("  CPU time per exchange     %.1f us (%.3f s in all)\n",
+                exchanges ? cpu * 1e6 / static_cast<double>(exchanges) : 0.0, cpu);
+    std::printf("  peak memory rise          %.0f KiB\n", memoryRise);
+    std::printf("  waits shorter than asked  %zu\n", shorter);
+    std::printf("  target                    %s\n", met ? "met" : "NOT met");
+    deviceSession.Reset();
+    return written && floorMs == PROTOCOL_FLOOR_MS ? (met ? 0 : 2) : 1;
+}
