@@ -15,6 +15,9 @@
 #define IDC_UNIT_VERSION 40013
 #define IDC_BOOTLOADER_VERSION 40014
 #define IDC_ESC_VERSION 40015
+#ifndef IDC_STATIC
+#define IDC_STATIC (-1)  // the hint label, never addressed
+#endif
 
 #define IDS_READY 40000
 #define IDS_HINT 40001
