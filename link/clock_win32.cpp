@@ -33,6 +33,9 @@ Win32Clock::Win32Clock() {
     if (!highResolution_) {
         timer_ = CreateWaitableTimerExW(nullptr, nullptr, 0, TIMER_ALL_ACCESS);
     }
+    // How far ahead of the deadline the timer is set: about as late as it may fire (some
+    // systems round timer expiry up to the millisecond; a normal timer to the 1 ms tick).
+    lead_ = Scale(highResolution_ ? 1 : 2, frequency_, 1000);
 }
 
 Win32Clock::~Win32Clock() {
@@ -53,13 +56,18 @@ void Win32Clock::Sleep(std::uint32_t ms) {
             DispatchMessageW(&message);
         }
         const std::int64_t left = deadline - Ticks();
-        if (left <= 0) {
+        if (left <= lead_) {
             break;
         }
         LARGE_INTEGER due;
-        due.QuadPart = -Scale(left, 10'000'000, frequency_);  // relative, in 100 ns
+        due.QuadPart = -Scale(left - lead_, 10'000'000, frequency_);  // relative, 100 ns
         SetWaitableTimer(timer_, &due, 0, nullptr, nullptr, FALSE);
         MsgWaitForMultipleObjectsEx(1, &timer_, INFINITE, QS_PAINT | QS_SENDMESSAGE, 0);
+    }
+    // A timer fires up to a millisecond late, which would stretch every 20 ms wait by
+    // several percent; the last stretch is finished against the counter instead.
+    while (Ticks() < deadline) {
+        SwitchToThread();
     }
     SetLastError(savedError);
 }

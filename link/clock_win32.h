@@ -25,5 +25,6 @@ private:
     void* timer_;
     bool highResolution_;
     bool periodRaised_ = false;
-    std::int64_t frequency_;
+    std::int64_t frequency_;  // performance counter ticks per second
+    std::int64_t lead_;       // ticks
 };
