@@ -41,11 +41,11 @@ bool IsSafeCodeLineFormat(const std::wstring& format) {
         }
         if (format.compare(i, 2, L"%%") == 0) {
             ++i;
-        } else if (format.compare(i, 5, L"%08x") == 0) {
+        } else if (format.compare(i, 4, L"%08x") == 0) {
             if (++numbers > 2) {
                 return false;
             }
-            i += 4;
+            i += 3;
         } else {
             return false;
         }
