@@ -1,0 +1,899 @@
+// The update procedure against the simulated unit, a recording window and a fake clock.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <functional>
+#include <map>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "link/clock.h"
+#include "link/device_session.h"
+#include "link/hid_host.h"
+#include "res/catalogue.h"
+#include "res/resource.h"
+#include "sim/sim_unit.h"
+#include "update/firmware_update.h"
+
+namespace {
+
+// What the error box shows before the two numbers of its code line (English).
+const std::wstring CODE_LINE_PREFIX = L"The system shows following errorcode: ";
+
+std::wstring Text(std::uint16_t id) {
+    const wchar_t* text = CatalogueText(id, CatalogueLanguage::English);
+    return text != nullptr ? text : L"";
+}
+
+// ---------------------------------------------------------------------------------------
+// One timeline of everything the procedure does to the window and the clock, each entry
+// stamped with the number of requests the unit had been sent by then.
+
+enum class Ev { Sleep, Begin, End, Confirm, YesNo, Box, Status, Enable, Versions, Open, Progress, Close };
+
+struct Event {
+    Ev kind;
+    std::uint32_t value = 0;  // ms of a sleep, percent, enabled
+    std::wstring caption{};
+    std::wstring text{};
+    std::size_t sent = 0;
+};
+
+struct Timeline {
+    std::vector<Event> events;
+    std::function<std::size_t()> sent = [] { return std::size_t{0}; };
+
+    void Add(Event event) {
+        event.sent = sent();
+        events.push_back(std::move(event));
+    }
+    std::vector<Event> Of(Ev kind) const {
+        std::vector<Event> found;
+        std::copy_if(events.begin(), events.end(), std::back_inserter(found),
+                     [kind](const Event& event) { return event.kind == kind; });
+        return found;
+    }
+    std::size_t Count(Ev kind) const { return Of(kind).size(); }
+    // The kinds in order, sleeps left out.
+    std::vector<Ev> WindowKinds() const {
+        std::vector<Ev> kinds;
+        for (const Event& event : events) {
+            if (event.kind != Ev::Sleep && event.kind != Ev::Progress) {
+                kinds.push_back(event.kind);
+            }
+        }
+        return kinds;
+    }
+};
+
+class RecordingClock : public FakeClock {
+public:
+    explicit RecordingClock(Timeline& timeline) : timeline_(timeline) {}
+
+    // Runs after the wait number n (from 0) of the update, as messages delivered during
+    // that wait would.
+    std::function<void(std::size_t n)> duringSleep;
+
+    void Sleep(std::uint32_t ms) override {
+        FakeClock::Sleep(ms);
+        timeline_.Add({.kind = Ev::Sleep, .value = ms});
+        const std::size_t n = sleepCount_++;
+        if (duringSleep) {
+            duringSleep(n);
+        }
+    }
+    void BeginUpdatePeriod() override { timeline_.Add({.kind = Ev::Begin}); }
+    void EndUpdatePeriod() override { timeline_.Add({.kind = Ev::End}); }
+
+private:
+    Timeline& timeline_;
+    std::size_t sleepCount_ = 0;
+};
+
+class RecordingView : public UpdateView {
+public:
+    explicit RecordingView(Timeline& timeline) : timeline_(timeline) {}
+
+    bool confirm = true;
+    bool yes = true;
+    std::function<void()> whileConfirmOpen;
+    std::function<void()> whileYesNoOpen;
+    std::map<std::uint16_t, std::wstring> textOverrides;
+
+    std::wstring LoadMessage(std::uint16_t id) override {
+        auto it = textOverrides.find(id);
+        return it != textOverrides.end() ? it->second : Text(id);
+    }
+    bool AskConfirmation(const std::wstring& caption, const std::wstring& text) override {
+        timeline_.Add({.kind = Ev::Confirm, .caption = caption, .text = text});
+        if (whileConfirmOpen) {
+            whileConfirmOpen();
+        }
+        return confirm;
+    }
+    bool AskYesNo(const std::wstring& caption, const std::wstring& text) override {
+        timeline_.Add({.kind = Ev::YesNo, .caption = caption, .text = text});
+        if (whileYesNoOpen) {
+            whileYesNoOpen();
+        }
+        return yes;
+    }
+    void ShowErrorBox(const std::wstring& caption, const std::wstring& text) override {
+        timeline_.Add({.kind = Ev::Box, .caption = caption, .text = text});
+    }
+    void SetStatusText(const std::wstring& text) override {
+        timeline_.Add({.kind = Ev::Status, .text = text});
+    }
+    void SetUpdateEnabled(bool enabled) override {
+        timeline_.Add({.kind = Ev::Enable, .value = enabled ? 1u : 0u});
+    }
+    void UpdateVersionDisplay() override { timeline_.Add({.kind = Ev::Versions}); }
+    void OpenProgressWindow(const std::wstring& caption) override {
+        timeline_.Add({.kind = Ev::Open, .caption = caption});
+    }
+    void SetProgress(std::uint32_t percent) override {
+        timeline_.Add({.kind = Ev::Progress, .value = percent});
+    }
+    void CloseProgressWindow() override { timeline_.Add({.kind = Ev::Close}); }
+
+private:
+    Timeline& timeline_;
+};
+
+// ---------------------------------------------------------------------------------------
+// Images that the tests hand the procedure in place of the store's.
+
+std::vector<std::uint8_t> syntheticImage;
+std::uint16_t requestedImageId = 0;
+
+FirmwareImage SyntheticImageLoader(std::uint16_t id) {
+    requestedImageId = id;
+    return {syntheticImage.data(), static_cast<std::uint32_t>(syntheticImage.size())};
+}
+
+// Bytes that differ from block to block and are never the fill value.
+void UseSyntheticImage(std::size_t size) {
+    syntheticImage.resize(size);
+    for (std::size_t i = 0; i < size; ++i) {
+        syntheticImage[i] = static_cast<std::uint8_t>((i * 37 + 11) % 251);
+    }
+    firmwareImageLoader = SyntheticImageLoader;
+}
+
+// Four full blocks and a short one of four words: exchanges 0 lock, 1 protection off,
+// 2 erase, 3 address, 4..8 blocks, 9 protection on, 10 lock reset.
+constexpr std::size_t SMALL_IMAGE_SIZE = 4 * 48 + 16;
+constexpr std::size_t SMALL_IMAGE_EXCHANGES = 11;
+
+// ---------------------------------------------------------------------------------------
+
+class FirmwareUpdateTest : public ::testing::Test {
+protected:
+    Timeline timeline;
+    RecordingClock clock{timeline};
+    SimHidHost host{clock};
+    RecordingView view{timeline};
+    std::wstring unitPath = SimUnitPath(PRODUCT_TUNE_BOX);
+    SimulatedUnit* unit = nullptr;
+    std::size_t exchangesBefore = 0;
+    std::size_t readsBefore = 0;
+
+    virtual SimConfig UnitConfig() const { return SimConfig{}; }
+
+    void SetUp() override {
+        systemClock = &clock;
+        hidHost = &host;
+        host.setLastError = [this](std::uint32_t error) { clock.lastError = error; };
+        // What the main dialog does when its unit leaves the bus.
+        host.onUnplug = [](const std::wstring& path) {
+            if (deviceSession.devicePath && path == deviceSession.devicePath.get()) {
+                deviceSession.Reset();
+            }
+        };
+        unit = &host.Plug(unitPath, UnitConfig());
+        ASSERT_EQ(OpenUnit(deviceSession), LINK_OK);
+        exchangesBefore = unit->exchanges;
+        readsBefore = host.readCalls;
+        timeline.sent = [this] { return unit->exchanges - exchangesBefore; };
+        clock.lastError = 0;
+        UseSyntheticImage(SMALL_IMAGE_SIZE);
+    }
+
+    void TearDown() override {
+        deviceSession.Reset();
+        firmwareImageLoader = LoadFirmwareImage;
+        hidHost = nullptr;
+        systemClock = nullptr;
+    }
+
+    std::size_t Sent() const { return unit->exchanges - exchangesBefore; }
+    std::size_t Reads() const { return host.readCalls - readsBefore; }
+    // The requests of this update as the unit received them.
+    std::vector<SimRequest> Requests() const {
+        const std::size_t identification = unit->requests.size() - std::min(unit->requests.size(), Sent());
+        return {unit->requests.begin() + static_cast<std::ptrdiff_t>(identification), unit->requests.end()};
+    }
+
+    // A fault at the exchange with this index, counted from the update's first.
+    void FaultAt(std::size_t exchange, SimFault fault) { unit->faults[exchangesBefore + exchange] = fault; }
+
+    // Rewrites the reply to the exchange with this index.
+    void EditReplyAt(std::size_t exchange, std::function<void(std::uint8_t* reply)> edit) {
+        unit->editReply = [this, exchange, edit](const std::uint8_t*, std::uint8_t* reply) {
+            if (unit->exchanges - 1 - exchangesBefore == exchange) {
+                edit(reply);
+            }
+        };
+    }
+
+    void RemoveUnitDuringSleep(std::size_t n) {
+        clock.duringSleep = [this, n](std::size_t sleep) {
+            if (sleep == n) {
+                host.Unplug(unitPath);
+            }
+        };
+    }
+
+    // The update period opens before the first request and closes after the last one,
+    // once, before the outcome is shown; or it never opens.
+    void ExpectPeriod(bool started) {
+        const auto begins = timeline.Of(Ev::Begin);
+        const auto ends = timeline.Of(Ev::End);
+        if (!started) {
+            EXPECT_TRUE(begins.empty());
+            EXPECT_TRUE(ends.empty());
+            return;
+        }
+        ASSERT_EQ(begins.size(), 1u);
+        ASSERT_EQ(ends.size(), 1u);
+        EXPECT_EQ(begins[0].sent, 0u);
+        EXPECT_EQ(ends[0].sent, Sent());
+        const auto kinds = timeline.WindowKinds();
+        const auto end = std::find(kinds.begin(), kinds.end(), Ev::End);
+        const auto outcome = std::find(kinds.begin(), kinds.end(), Ev::Enable);
+        EXPECT_LT(end, outcome) << "the period ends before the outcome is shown";
+    }
+
+    // The one failure report, with its box, after nothing else was sent.
+    void ExpectFailure(std::uint16_t textId, const wchar_t* codeLine) {
+        std::wstring boxText = Text(textId);
+        if (codeLine != nullptr) {
+            boxText += L"\r\n" + CODE_LINE_PREFIX + codeLine;
+        }
+        const auto kinds = timeline.WindowKinds();
+        ASSERT_GE(kinds.size(), 4u);
+        EXPECT_EQ(std::vector<Ev>(kinds.end() - 4, kinds.end()),
+                  (std::vector<Ev>{Ev::Enable, Ev::Versions, Ev::Box, Ev::Status}));
+        const auto boxes = timeline.Of(Ev::Box);
+        ASSERT_EQ(boxes.size(), 1u);
+        EXPECT_EQ(boxes[0].caption, Text(IDS_UPDATE_FAILED_CAPTION));
+        EXPECT_EQ(boxes[0].text, boxText);
+        EXPECT_EQ(timeline.Of(Ev::Enable).back().value, 0u);
+        EXPECT_EQ(timeline.Of(Ev::Status).back().text, Text(IDS_UPDATE_FAILED));
+        EXPECT_EQ(timeline.Count(Ev::Status), 1u);
+        EXPECT_EQ(deviceSession.handle, NO_DEVICE_HANDLE);
+        EXPECT_EQ(deviceSession.devicePath, nullptr);
+        EXPECT_EQ(deviceSession.escAppInfo.escFirmwareVersion, 0u);
+        EXPECT_EQ(host.OpenHandleCount(), 0u);
+    }
+
+    void ExpectSuccess() {
+        const auto kinds = timeline.WindowKinds();
+        ASSERT_GE(kinds.size(), 4u);
+        EXPECT_EQ(std::vector<Ev>(kinds.end() - 4, kinds.end()),
+                  (std::vector<Ev>{Ev::End, Ev::Enable, Ev::Versions, Ev::Status}));
+        EXPECT_EQ(timeline.Count(Ev::Box), 0u);
+        EXPECT_EQ(timeline.Of(Ev::Enable).back().value, 0u);
+        EXPECT_EQ(timeline.Of(Ev::Status).back().text, Text(IDS_UPDATE_SUCCEEDED));
+        EXPECT_EQ(timeline.Count(Ev::Status), 1u);
+    }
+
+    // The progress window opened once before the first block and closed once before the
+    // outcome.
+    void ExpectProgressWindowClosed() {
+        const auto opens = timeline.Of(Ev::Open);
+        ASSERT_EQ(opens.size(), 1u);
+        EXPECT_EQ(opens[0].caption, Text(IDS_PROGRESS_CAPTION));
+        EXPECT_EQ(opens[0].sent, 4u);
+        EXPECT_EQ(timeline.Count(Ev::Close), 1u);
+        const auto kinds = timeline.WindowKinds();
+        EXPECT_LT(std::find(kinds.begin(), kinds.end(), Ev::Close),
+                  std::find(kinds.begin(), kinds.end(), Ev::Enable));
+    }
+
+    // The waits of the sequence before the blocks, each with the requests sent by then.
+    static std::vector<std::pair<std::uint32_t, std::size_t>> WaitsBeforeBlocks() {
+        return {{20, 1}, {20, 2}, {1000, 3}, {4000, 3}, {20, 3}, {20, 4}};
+    }
+    std::vector<std::pair<std::uint32_t, std::size_t>> Waits() const {
+        std::vector<std::pair<std::uint32_t, std::size_t>> waits;
+        for (const Event& event : timeline.Of(Ev::Sleep)) {
+            waits.emplace_back(event.value, event.sent);
+        }
+        return waits;
+    }
+    std::vector<std::uint32_t> ProgressValues() const {
+        std::vector<std::uint32_t> values;
+        for (const Event& event : timeline.Of(Ev::Progress)) {
+            values.push_back(event.value);
+        }
+        return values;
+    }
+
+    // Every block request carries its 48 bytes (image, then fill) and counts the image's.
+    void ExpectBlocksCarry(const std::uint8_t* image, std::uint32_t size) {
+        const auto requests = Requests();
+        const std::size_t blocks = (size + 47) / 48;
+        ASSERT_EQ(requests.size(), 4 + blocks + 2);
+        for (std::size_t b = 0; b < blocks; ++b) {
+            const SimRequest& request = requests[4 + b];
+            const std::size_t offset = b * 48;
+            const std::size_t counted = std::min<std::size_t>(48, size - offset);
+            ASSERT_EQ(request.bytes[1], CMD_WRITE_BLOCK) << "block " << b;
+            ASSERT_EQ(request.bytes[2], counted) << "block " << b;
+            ASSERT_EQ(0, std::memcmp(request.bytes + 4, image + offset, counted)) << "block " << b;
+            for (std::size_t i = counted; i < 48; ++i) {
+                ASSERT_EQ(request.bytes[4 + i], BLOCK_FILL) << "block " << b << " byte " << i;
+            }
+        }
+        ASSERT_GE(unit->flash.size(), size);
+        EXPECT_TRUE(std::equal(image, image + size, unit->flash.begin()));
+    }
+};
+
+// ---------------------------------------------------------------------------------------
+// Success
+
+TEST_F(FirmwareUpdateTest, Image142IsWrittenWithTheWorkedCaseProgressAndWaits) {
+    firmwareImageLoader = LoadFirmwareImage;
+    const FirmwareImage image = LoadFirmwareImage(IMAGE_RESOURCE_ID);
+    ASSERT_NE(image.bytes, nullptr);
+    ASSERT_EQ(image.size, 97760u);
+
+    RunFirmwareUpdate(view);
+
+    ExpectSuccess();
+    ExpectPeriod(true);
+    ExpectProgressWindowClosed();
+    ASSERT_EQ(Sent(), 4u + 2037u + 2u);
+    EXPECT_EQ(unit->blocksWritten, 2037u);
+    ExpectBlocksCarry(image.bytes, image.size);
+    const auto requests = Requests();
+    const SimRequest& last = requests[4 + 2036];
+    EXPECT_EQ(last.bytes[2], 32);
+    EXPECT_TRUE(std::all_of(last.bytes + 4 + 32, last.bytes + 4 + 48, [](std::uint8_t b) { return b == 0xFF; }));
+
+    const auto progress = ProgressValues();
+    ASSERT_EQ(progress.size(), 2037u);
+    EXPECT_EQ(progress[0], 0u);
+    EXPECT_EQ(progress[99], 4u);
+    EXPECT_EQ(progress[2035], 99u);
+    EXPECT_EQ(progress[2036], 100u);
+    EXPECT_TRUE(std::is_sorted(progress.begin(), progress.end()));
+
+    auto expected = WaitsBeforeBlocks();
+    for (std::size_t block = 1; block <= 2037; ++block) {
+        expected.emplace_back(20, 4 + block);
+    }
+    EXPECT_EQ(Waits(), expected);
+
+    EXPECT_EQ(deviceSession.escAppInfo.escFirmwareVersion, IMAGE_VERSION);
+    EXPECT_NE(deviceSession.handle, NO_DEVICE_HANDLE);
+    EXPECT_FALSE(unit->systemLock);
+    EXPECT_TRUE(unit->writeProtected);
+}
+
+// Every request of the sequence, byte for byte where the command set fixes them.
+TEST_F(FirmwareUpdateTest, SequenceSendsEachStepsRequestInOrder) {
+    RunFirmwareUpdate(view);
+
+    ExpectSuccess();
+    EXPECT_EQ(requestedImageId, IMAGE_RESOURCE_ID);
+    const auto requests = Requests();
+    ASSERT_EQ(requests.size(), SMALL_IMAGE_EXCHANGES);
+    struct Expected {
+        std::size_t index;
+        std::uint8_t command, length, argument;
+        std::vector<std::uint8_t> data;
+    };
+    const Expected expected[] = {
+        {0, CMD_SYSTEM_LOCK, 1, 1, {}},
+        {1, CMD_WRITE_PROTECT, 1, 0, {}},
+        {2, CMD_ERASE, 4, 0, {0xD1, 0xA9, 0xC7, 0x5E}},
+        {3, CMD_SET_ADDRESS, 9, 1, {0, 0, 0, 0, 0xD1, 0xA9, 0xC7, 0x5E}},
+        {9, CMD_WRITE_PROTECT, 1, 1, {}},
+        {10, CMD_SYSTEM_LOCK, 1, 0, {}},
+    };
+    for (const Expected& e : expected) {
+        SCOPED_TRACE(e.index);
+        const std::uint8_t* bytes = requests[e.index].bytes;
+        EXPECT_EQ(bytes[0], REPORT_ID_REQUEST);
+        EXPECT_EQ(bytes[1], e.command);
+        EXPECT_EQ(bytes[2], e.length);
+        EXPECT_EQ(bytes[3], e.argument);
+        EXPECT_TRUE(std::equal(e.data.begin(), e.data.end(), bytes + 4));
+    }
+    // The wind-down follows the last block's wait at once.
+    const auto waits = Waits();
+    ASSERT_FALSE(waits.empty());
+    EXPECT_EQ(waits.back(), (std::pair<std::uint32_t, std::size_t>{20, 9}));
+}
+
+struct LayoutCase {
+    std::uint32_t size;
+    std::uint8_t lastLength;
+    std::vector<std::uint32_t> progress;
+};
+
+class BlockLayoutTest : public FirmwareUpdateTest, public ::testing::WithParamInterface<LayoutCase> {};
+
+TEST_P(BlockLayoutTest, BlocksFillAndProgress) {
+    const LayoutCase& c = GetParam();
+    UseSyntheticImage(c.size);
+
+    RunFirmwareUpdate(view);
+
+    ExpectSuccess();
+    ExpectBlocksCarry(syntheticImage.data(), c.size);
+    const auto requests = Requests();
+    EXPECT_EQ(requests[4 + c.progress.size() - 1].bytes[2], c.lastLength);
+    EXPECT_EQ(ProgressValues(), c.progress);
+    auto expected = WaitsBeforeBlocks();
+    for (std::size_t block = 1; block <= c.progress.size(); ++block) {
+        expected.emplace_back(20, 4 + block);
+    }
+    EXPECT_EQ(Waits(), expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Sizes, BlockLayoutTest,
+    ::testing::Values(LayoutCase{5 * 48, 48, {20, 40, 60, 80, 100}},  // a multiple of 48: no short block
+                      LayoutCase{SMALL_IMAGE_SIZE, 16, {23, 46, 69, 92, 100}},
+                      LayoutCase{48 + 32, 32, {60, 100}},
+                      LayoutCase{16, 16, {100}},  // only a short block
+                      LayoutCase{48, 48, {100}}));
+
+// The unit gone in the wait after the last block: every block was taken, the wind-down
+// has nobody to talk to and is not sent; the version belongs to no open unit.
+TEST_F(FirmwareUpdateTest, RemovalAfterLastBlockStillSucceedsWithoutWindDown) {
+    RemoveUnitDuringSleep(6 + 4);
+
+    RunFirmwareUpdate(view);
+
+    ExpectSuccess();
+    ExpectPeriod(true);
+    EXPECT_EQ(Sent(), 4u + 5u);
+    EXPECT_EQ(deviceSession.handle, NO_DEVICE_HANDLE);
+    EXPECT_EQ(deviceSession.escAppInfo.escFirmwareVersion, 0u);
+}
+
+// ---------------------------------------------------------------------------------------
+// Failures
+
+enum class Cause { Fault, RemovalInWait };
+
+struct FailureCase {
+    const char* name;
+    Cause cause;
+    std::size_t at;  // exchange index for a fault, wait index for a removal
+    SimFault fault;
+    std::size_t sent;       // requests written or attempted in the whole update
+    std::uint16_t text;
+    const wchar_t* codeLine;  // null: the text alone
+};
+
+class FailureTableTest : public FirmwareUpdateTest, public ::testing::WithParamInterface<FailureCase> {};
+
+using K = SimFault::Kind;
+
+// Waits: 0 before 5b, 1 before 5c, 2 inside the erase, 3 after the erase, 4 before 5d,
+// 5 before 5e, 6.. after each block.
+const FailureCase FAILURE_TABLE[] = {
+    {"LockWriteFails", Cause::Fault, 0, {K::WriteFails, 0, 5}, 1, IDS_LOCK_FAILED, L"0xfffffffe-0x00000005"},
+    {"LockReadFails", Cause::Fault, 0, {K::ReadFails, 0, 0}, 1, IDS_LOCK_FAILED, L"0xfffffffd-0x00000000"},
+    {"ProtectNoUnit", Cause::RemovalInWait, 0, {}, 1, IDS_PROTECT_FAILED, nullptr},
+    {"ProtectWriteFails", Cause::Fault, 1, {K::WriteFails, 0, 31}, 2, IDS_PROTECT_FAILED, L"0xfffffffe-0x0000001f"},
+    {"ProtectReadFails", Cause::Fault, 1, {K::ReadFails, 0, 0}, 2, IDS_PROTECT_FAILED, L"0xfffffffd-0x00000000"},
+    {"ProtectErrorReply", Cause::Fault, 1, {K::ErrorReply, 0x102, 0}, 2, IDS_PROTECT_FAILED, L"0x00000102-0x00000000"},
+    {"EraseNoUnit", Cause::RemovalInWait, 1, {}, 2, IDS_ERASE_FAILED, nullptr},
+    {"EraseWriteFails", Cause::Fault, 2, {K::WriteFails, 0, 1167}, 3, IDS_ERASE_FAILED, L"0xfffffffe-0x0000048f"},
+    {"EraseReadFails", Cause::Fault, 2, {K::ReadFails, 0, 0}, 3, IDS_ERASE_FAILED, L"0xfffffffd-0x00000000"},
+    {"EraseReplyTimesOut", Cause::Fault, 2, {K::NoReply, 0, 1460}, 3, IDS_ERASE_FAILED, L"0xfffffffd-0x000005b4"},
+    {"EraseErrorReply", Cause::Fault, 2, {K::ErrorReply, 0x102, 0}, 3, IDS_ERASE_FAILED, L"0x00000102-0x00000000"},
+    // Gone while the unit erases: the pending reply cannot be read.
+    {"EraseUnitGoneBeforeReply", Cause::RemovalInWait, 2, {}, 3, IDS_ERASE_FAILED, L"0xfffffffd-0x00000006"},
+    {"AddressNoUnitAfterErase", Cause::RemovalInWait, 3, {}, 3, IDS_ADDRESS_FAILED, nullptr},
+    {"AddressNoUnit", Cause::RemovalInWait, 4, {}, 3, IDS_ADDRESS_FAILED, nullptr},
+    {"AddressWriteFails", Cause::Fault, 3, {K::WriteFails, 0, 0}, 4, IDS_ADDRESS_FAILED, L"0xfffffffe-0x00000000"},
+    {"AddressReadFails", Cause::Fault, 3, {K::ReadFails, 0, 0}, 4, IDS_ADDRESS_FAILED, L"0xfffffffd-0x00000000"},
+    {"AddressErrorReply", Cause::Fault, 3, {K::ErrorReply, 0x80000001, 0}, 4, IDS_ADDRESS_FAILED, L"0x80000001-0x00000000"},
+    {"FirstBlockNoUnit", Cause::RemovalInWait, 5, {}, 4, IDS_BLOCK_FAILED, nullptr},
+    {"SecondBlockNoUnit", Cause::RemovalInWait, 6, {}, 5, IDS_BLOCK_FAILED, nullptr},
+    {"LastBlockNoUnit", Cause::RemovalInWait, 9, {}, 8, IDS_BLOCK_FAILED, nullptr},
+    {"FirstBlockWriteFails", Cause::Fault, 4, {K::WriteFails, 0, 0}, 5, IDS_BLOCK_FAILED, L"0xfffffffe-0x00000000"},
+    {"MiddleBlockReadFails", Cause::Fault, 6, {K::ReadFails, 0, 0}, 7, IDS_BLOCK_FAILED, L"0xfffffffd-0x00000000"},
+    {"LastBlockErrorReply", Cause::Fault, 8, {K::ErrorReply, 0x105, 0}, 9, IDS_BLOCK_FAILED, L"0x00000105-0x00000000"},
+};
+
+TEST_P(FailureTableTest, ReportsTheStepAndStops) {
+    const FailureCase& c = GetParam();
+    if (c.cause == Cause::Fault) {
+        FaultAt(c.at, c.fault);
+    } else {
+        RemoveUnitDuringSleep(c.at);
+    }
+
+    RunFirmwareUpdate(view);
+
+    ExpectFailure(c.text, c.codeLine);
+    ExpectPeriod(true);
+    EXPECT_EQ(Sent(), c.sent) << "nothing is sent after the failing exchange";
+    if (c.text == IDS_BLOCK_FAILED) {
+        ExpectProgressWindowClosed();
+    } else {
+        EXPECT_EQ(timeline.Count(Ev::Open), 0u);
+    }
+    if (c.text == IDS_ERASE_FAILED) {
+        // The erase costs its full wait whatever it answered, before anything is shown.
+        const auto waits = Waits();
+        ASSERT_FALSE(waits.empty());
+        EXPECT_EQ(waits.back(), (std::pair<std::uint32_t, std::size_t>{ERASE_DELAY_MS, c.sent}));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Steps, FailureTableTest, ::testing::ValuesIn(FAILURE_TABLE),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// How each step judges its reply: the unit's answer rewritten at one exchange.
+struct ReplyCase {
+    const char* name;
+    std::size_t exchange;
+    std::uint8_t status;
+    std::uint8_t result;
+    std::uint32_t errorCode;
+    std::uint16_t text;       // 0: the update succeeds
+    const wchar_t* codeLine;
+};
+
+class ReplyJudgementTest : public FirmwareUpdateTest, public ::testing::WithParamInterface<ReplyCase> {};
+
+const ReplyCase REPLY_TABLE[] = {
+    {"LockResultZero", 0, 0x00, 0, 0, IDS_LOCK_FAILED, L"0x0000065b-0x00000000"},
+    {"LockResultTwo", 0, 0x00, 2, 0, IDS_LOCK_FAILED, L"0x0000065b-0x00000000"},
+    {"LockErrorStatusIgnored", 0, 0xFF, 1, 0x102, 0, nullptr},
+    {"ProtectErrorCodeZeroAccepted", 1, 0xFF, 7, 0, 0, nullptr},
+    {"ProtectResultOne", 1, 0x00, 1, 0, IDS_PROTECT_FAILED, L"0x0000065b-0x00000000"},
+    {"ProtectErrorCode", 1, 0xFF, 0, 0x102, IDS_PROTECT_FAILED, L"0x00000102-0x00000000"},
+    {"EraseErrorCodeZeroAccepted", 2, 0xFF, 0, 0, 0, nullptr},
+    {"EraseResultIgnored", 2, 0x00, 9, 0xFFFFFFFF, 0, nullptr},
+    {"AddressOtherBytesIgnored", 3, 0x7F, 5, 0xDEADBEEF, 0, nullptr},
+    {"AddressErrorCodeZeroAccepted", 3, 0xFF, 3, 0, 0, nullptr},
+    {"AddressErrorCode", 3, 0xFF, 0, 0x55, IDS_ADDRESS_FAILED, L"0x00000055-0x00000000"},
+    {"BlockErrorCodeZeroAccepted", 4, 0xFF, 3, 0, 0, nullptr},
+    {"BlockResultIgnored", 8, 0x00, 3, 0x105, 0, nullptr},
+    {"WindDownRepliesIgnored", 9, 0xFF, 1, 0x102, 0, nullptr},
+    {"LockResetReplyIgnored", 10, 0xFF, 1, 0x102, 0, nullptr},
+};
+
+TEST_P(ReplyJudgementTest, AcceptsOrRefuses) {
+    const ReplyCase& c = GetParam();
+    EditReplyAt(c.exchange, [&c](std::uint8_t* reply) {
+        reply[1] = c.status;
+        reply[3] = c.result;
+        std::memcpy(reply + 4, &c.errorCode, 4);
+    });
+
+    RunFirmwareUpdate(view);
+
+    ExpectPeriod(true);
+    if (c.text == 0) {
+        ExpectSuccess();
+        EXPECT_EQ(Sent(), SMALL_IMAGE_EXCHANGES);
+    } else {
+        ExpectFailure(c.text, c.codeLine);
+        EXPECT_EQ(Sent(), c.exchange + 1);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Rules, ReplyJudgementTest, ::testing::ValuesIn(REPLY_TABLE),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// A fault of each kind at every exchange of a whole update: the step it hits fails and
+// nothing follows; the wind-down's faults change nothing.
+struct InjectionCase {
+    std::size_t exchange;
+    K kind;
+};
+
+class FaultInjectionTest : public FirmwareUpdateTest, public ::testing::WithParamInterface<InjectionCase> {};
+
+TEST_P(FaultInjectionTest, FailsAtTheStepHit) {
+    const auto [exchange, kind] = GetParam();
+    // The step text of each exchange; 0 for the wind-down.
+    const std::uint16_t stepText[SMALL_IMAGE_EXCHANGES] = {
+        IDS_LOCK_FAILED,  IDS_PROTECT_FAILED, IDS_ERASE_FAILED, IDS_ADDRESS_FAILED,
+        IDS_BLOCK_FAILED, IDS_BLOCK_FAILED,   IDS_BLOCK_FAILED, IDS_BLOCK_FAILED,
+        IDS_BLOCK_FAILED, 0,                  0};
+    FaultAt(exchange, {kind, 0x0000ABCD, 87});
+
+    RunFirmwareUpdate(view);
+
+    ExpectPeriod(true);
+    if (stepText[exchange] == 0) {
+        ExpectSuccess();
+        EXPECT_EQ(Sent(), SMALL_IMAGE_EXCHANGES);
+        // A request that was not written has no reply to read.
+        EXPECT_EQ(Reads(), SMALL_IMAGE_EXCHANGES - (kind == K::WriteFails ? 1 : 0));
+        return;
+    }
+    const wchar_t* codeLine = kind == K::WriteFails   ? L"0xfffffffe-0x00000057"
+                              : kind != K::ErrorReply ? L"0xfffffffd-0x00000057"
+                              : exchange == 0         ? L"0x0000065b-0x00000000"  // the lock's result decides
+                                                      : L"0x0000abcd-0x00000000";
+    ExpectFailure(stepText[exchange], codeLine);
+    EXPECT_EQ(Sent(), exchange + 1);
+}
+
+std::vector<InjectionCase> EveryExchange() {
+    std::vector<InjectionCase> cases;
+    for (std::size_t exchange = 0; exchange < SMALL_IMAGE_EXCHANGES; ++exchange) {
+        for (K kind : {K::WriteFails, K::ReadFails, K::ErrorReply, K::NoReply}) {
+            cases.push_back({exchange, kind});
+        }
+    }
+    return cases;
+}
+
+std::string KindName(K kind) {
+    switch (kind) {
+    case K::WriteFails: return "WriteFails";
+    case K::ReadFails: return "ReadFails";
+    case K::ErrorReply: return "ErrorReply";
+    case K::NoReply: return "NoReply";
+    default: return "None";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Exchanges, FaultInjectionTest, ::testing::ValuesIn(EveryExchange()),
+                         [](const auto& info) {
+                             return "Exchange" + std::to_string(info.param.exchange) + KindName(info.param.kind);
+                         });
+
+// The same for blocks of image 142: the first, the second, one in the middle, the last.
+class Image142BlockFaultTest : public FirmwareUpdateTest, public ::testing::WithParamInterface<InjectionCase> {};
+
+TEST_P(Image142BlockFaultTest, FailsWithTheBlockText) {
+    const auto [block, kind] = GetParam();
+    firmwareImageLoader = LoadFirmwareImage;
+    FaultAt(4 + block, {kind, 0x0105, 0});
+
+    RunFirmwareUpdate(view);
+
+    ExpectFailure(IDS_BLOCK_FAILED, kind == K::WriteFails   ? L"0xfffffffe-0x00000000"
+                                    : kind == K::ErrorReply ? L"0x00000105-0x00000000"
+                                                            : L"0xfffffffd-0x00000000");
+    ExpectPeriod(true);
+    ExpectProgressWindowClosed();
+    EXPECT_EQ(Sent(), 4 + block + 1);
+    EXPECT_EQ(timeline.Count(Ev::Progress), block);
+}
+
+std::vector<InjectionCase> SampleBlocks() {
+    std::vector<InjectionCase> cases;
+    for (std::size_t block : {0u, 1u, 1018u, 2036u}) {
+        for (K kind : {K::WriteFails, K::ReadFails, K::ErrorReply}) {
+            cases.push_back({block, kind});
+        }
+    }
+    return cases;
+}
+
+INSTANTIATE_TEST_SUITE_P(Blocks, Image142BlockFaultTest, ::testing::ValuesIn(SampleBlocks()),
+                         [](const auto& info) {
+                             return "Block" + std::to_string(info.param.exchange) + KindName(info.param.kind);
+                         });
+
+// ---------------------------------------------------------------------------------------
+// Before the sequence: the unit check, the questions, the image
+
+TEST_F(FirmwareUpdateTest, NoUnitShowsTheTextAloneAndAsksNothing) {
+    deviceSession.Reset();
+    clock.lastError = 1167;
+
+    RunFirmwareUpdate(view);
+
+    EXPECT_EQ(timeline.WindowKinds(), (std::vector<Ev>{Ev::Enable, Ev::Versions, Ev::Box, Ev::Status}));
+    ExpectFailure(IDS_UNIT_NOT_DETECTED, nullptr);
+    EXPECT_EQ(timeline.Of(Ev::Box).at(0).text,
+              L"Update is interrupted, programming unit is not detected. Please verify connection between "
+              L"computer and programming unit.");
+    ExpectPeriod(false);
+    EXPECT_EQ(Sent(), 0u);
+}
+
+TEST_F(FirmwareUpdateTest, CancelAtConfirmationChangesNothing) {
+    view.confirm = false;
+    const std::uint64_t before = clock.now;
+
+    RunFirmwareUpdate(view);
+
+    EXPECT_EQ(timeline.WindowKinds(), std::vector<Ev>{Ev::Confirm});
+    const Event& question = timeline.events[0];
+    EXPECT_EQ(question.caption, Text(IDS_CONFIRM_CAPTION));
+    EXPECT_EQ(question.text, Text(IDS_CONFIRM_TEXT));
+    EXPECT_EQ(Sent(), 0u);
+    EXPECT_EQ(clock.now, before);
+    EXPECT_NE(deviceSession.handle, NO_DEVICE_HANDLE);
+    EXPECT_EQ(deviceSession.escAppInfo.escFirmwareVersion, 0x0302);
+}
+
+struct VersionCase {
+    std::uint16_t version;
+    bool asked;
+};
+
+class VersionQuestionTest : public FirmwareUpdateTest, public ::testing::WithParamInterface<VersionCase> {
+protected:
+    SimConfig UnitConfig() const override {
+        SimConfig config;
+        config.escFirmwareVersion = GetParam().version;
+        return config;
+    }
+};
+
+TEST_P(VersionQuestionTest, AskedOnlyFromTheImageVersionOnAndNoSendsNothing) {
+    const VersionCase& c = GetParam();
+    ASSERT_EQ(deviceSession.escAppInfo.escFirmwareVersion, c.version);
+    view.yes = false;
+
+    RunFirmwareUpdate(view);
+
+    if (c.asked) {
+        ASSERT_EQ(timeline.WindowKinds(), (std::vector<Ev>{Ev::Confirm, Ev::YesNo}));
+        const Event question = timeline.Of(Ev::YesNo)[0];
+        EXPECT_EQ(question.caption, Text(IDS_NEWER_FIRMWARE_CAPTION));
+        EXPECT_EQ(question.text, Text(IDS_OLDER_FIRMWARE));
+        EXPECT_EQ(Sent(), 0u);
+        EXPECT_EQ(deviceSession.escAppInfo.escFirmwareVersion, c.version);
+        EXPECT_NE(deviceSession.handle, NO_DEVICE_HANDLE);
+    } else {
+        EXPECT_EQ(timeline.Count(Ev::YesNo), 0u);
+        ExpectSuccess();
+        EXPECT_EQ(deviceSession.escAppInfo.escFirmwareVersion, IMAGE_VERSION);
+    }
+    ExpectPeriod(!c.asked);
+}
+
+TEST_P(VersionQuestionTest, YesRunsTheUpdate) {
+    RunFirmwareUpdate(view);
+
+    EXPECT_EQ(timeline.Count(Ev::YesNo), GetParam().asked ? 1u : 0u);
+    ExpectSuccess();
+    EXPECT_EQ(Sent(), SMALL_IMAGE_EXCHANGES);
+}
+
+INSTANTIATE_TEST_SUITE_P(Thresholds, VersionQuestionTest,
+                         ::testing::Values(VersionCase{0x0302, false}, VersionCase{0xFFFF, false},
+                                           VersionCase{0x0303, true}, VersionCase{0x0400, true}),
+                         [](const auto& info) {
+                             char name[16];
+                             std::snprintf(name, sizeof name, "Version%04x", info.param.version);
+                             return std::string(name);
+                         });
+
+// The unit leaves while a question is open: the removal handler resets the session
+// under the procedure, and the lock request finds no unit.
+class RemovalDuringQuestionTest : public FirmwareUpdateTest, public ::testing::WithParamInterface<bool> {
+protected:
+    SimConfig UnitConfig() const override {
+        SimConfig config;
+        config.escFirmwareVersion = 0x0303;  // both questions are asked
+        return config;
+    }
+};
+
+TEST_P(RemovalDuringQuestionTest, LockFailsWithoutCodeLine) {
+    const bool duringConfirmation = GetParam();
+    const auto unplug = [this] { host.Unplug(unitPath); };
+    (duringConfirmation ? view.whileConfirmOpen : view.whileYesNoOpen) = unplug;
+
+    RunFirmwareUpdate(view);
+
+    ExpectFailure(IDS_LOCK_FAILED, nullptr);
+    ExpectPeriod(true);
+    EXPECT_EQ(Sent(), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Questions, RemovalDuringQuestionTest, ::testing::Bool(),
+                         [](const auto& info) { return std::string(info.param ? "Confirmation" : "VersionQuestion"); });
+
+struct RefusedImageCase {
+    const char* name;
+    bool bytes;
+    std::uint32_t size;
+};
+
+class RefusedImageTest : public FirmwareUpdateTest, public ::testing::WithParamInterface<RefusedImageCase> {};
+
+FirmwareImage refusedImage;
+FirmwareImage RefusedImageLoader(std::uint16_t) { return refusedImage; }
+
+// An image that cannot be sent as it is ends the update before anything reaches the unit.
+TEST_P(RefusedImageTest, FailsBeforeAnyExchange) {
+    const RefusedImageCase& c = GetParam();
+    static const std::uint8_t bytes[128] = {};
+    refusedImage = {c.bytes ? bytes : nullptr, c.size};
+    firmwareImageLoader = RefusedImageLoader;
+
+    RunFirmwareUpdate(view);
+
+    ExpectFailure(IDS_UPDATE_FAILED, nullptr);
+    ExpectPeriod(false);
+    EXPECT_EQ(Sent(), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Images, RefusedImageTest,
+                         ::testing::Values(RefusedImageCase{"Missing", false, 0}, RefusedImageCase{"NullBytes", false, 96},
+                                           RefusedImageCase{"Empty", true, 0},
+                                           RefusedImageCase{"NotWholeWords", true, 102}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// ---------------------------------------------------------------------------------------
+// The failure report itself
+
+struct CodeLineCase {
+    const char* name;
+    const wchar_t* format;  // null: the catalogue's English text
+    std::int32_t code;
+    std::uint32_t systemError;
+    const wchar_t* line;
+};
+
+class CodeLineTest : public FirmwareUpdateTest, public ::testing::WithParamInterface<CodeLineCase> {};
+
+TEST_P(CodeLineTest, FormatsCodeAndSystemError) {
+    const CodeLineCase& c = GetParam();
+    if (c.format != nullptr) {
+        view.textOverrides[IDS_ERROR_CODE_LINE] = c.format;
+    }
+
+    ReportUpdateFailure(view, L"text", L"caption", c.code, c.systemError);
+
+    const auto boxes = timeline.Of(Ev::Box);
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].caption, L"caption");
+    EXPECT_EQ(boxes[0].text, std::wstring(L"text\r\n") + c.line);
+    EXPECT_EQ(deviceSession.handle, NO_DEVICE_HANDLE);
+    EXPECT_EQ(host.OpenHandleCount(), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Lines, CodeLineTest,
+    ::testing::Values(
+        CodeLineCase{"ReadFailed", nullptr, -3, 0, L"The system shows following errorcode: 0xfffffffd-0x00000000"},
+        CodeLineCase{"WriteFailed", nullptr, -2, 5, L"The system shows following errorcode: 0xfffffffe-0x00000005"},
+        CodeLineCase{"Refused", nullptr, ERROR_FUNCTION_FAILED, 0,
+                     L"The system shows following errorcode: 0x0000065b-0x00000000"},
+        CodeLineCase{"UnitCode", nullptr, static_cast<std::int32_t>(0xFFFFFFFEu), 0xFFFFFFFFu,
+                     L"The system shows following errorcode: 0xfffffffe-0xffffffff"},
+        CodeLineCase{"German", L"Das System meldet Fehlercode 0x%08x-0x%08x", -2, 5,
+                     L"Das System meldet Fehlercode 0xfffffffe-0x00000005"},
+        CodeLineCase{"PercentSign", L"100%% 0x%08x", 0x65B, 0, L"100% 0x0000065b"},
+        // A format asking for more than the two numbers is not trusted with them.
+        CodeLineCase{"HostileFormat", L"%s%n 0x%08x", -3, 0, L"0xfffffffd-0x00000000"},
+        CodeLineCase{"ThreeNumbers", L"%08x %08x %08x", -3, 0, L"0xfffffffd-0x00000000"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(FirmwareUpdateTest, ReportWithCodeMinusOneShowsTheTextAlone) {
+    ReportUpdateFailure(view, L"text", L"caption", LINK_NO_DEVICE, 1167);
+
+    EXPECT_EQ(timeline.WindowKinds(), (std::vector<Ev>{Ev::Enable, Ev::Versions, Ev::Box, Ev::Status}));
+    EXPECT_EQ(timeline.Of(Ev::Box).at(0).text, L"text");
+    EXPECT_EQ(timeline.Of(Ev::Status).at(0).text, Text(IDS_UPDATE_FAILED));
+    EXPECT_EQ(deviceSession.handle, NO_DEVICE_HANDLE);
+}
+
+}  // namespace
