@@ -20,10 +20,17 @@ using FirmwareImageLoader = FirmwareImage (*)(std::uint16_t id);
 extern FirmwareImageLoader firmwareImageLoader;
 
 // Runs one update of the ESC behind the open unit (the global DeviceSession) and
-// reports its outcome through view. Returns when the update has ended.
+// reports its outcome through view. Returns when the update has ended. The command
+// sequence is bracketed by systemClock's BeginUpdatePeriod/EndUpdatePeriod on every
+// ending. The unit may vanish under it (a removal handled during a question or a wait
+// resets deviceSession): the next exchange then fails and the update is reported failed.
+// An image that is missing, empty or not whole 32-bit words is refused before anything
+// is sent, with the general failure text.
 void RunFirmwareUpdate(UpdateView& view);
 
 // The one failure path: gives the unit up, disables Update, shows the error box and
-// the failure status.
+// the failure status. Unless code is -1 the box adds the code line (message 40036 with
+// code and systemError as eight hex digits each); a format with any other conversion
+// than those two is replaced by a plain "0x%08x-0x%08x".
 void ReportUpdateFailure(UpdateView& view, const std::wstring& text, const std::wstring& caption,
                          std::int32_t code, std::uint32_t systemError);

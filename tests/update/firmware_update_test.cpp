@@ -696,6 +696,42 @@ INSTANTIATE_TEST_SUITE_P(Blocks, Image142BlockFaultTest, ::testing::ValuesIn(Sam
                              return "Block" + std::to_string(info.param.exchange) + KindName(info.param.kind);
                          });
 
+// Image 142 losing its unit in the middle of the transfer: in a wait (the removal handler
+// runs there and resets the session), or while a block is being written.
+struct TransferRemovalCase {
+    const char* name;
+    bool duringWait;
+    std::size_t block;  // the wait after this block, or the write of this block
+    std::size_t sent;
+    const wchar_t* codeLine;
+};
+
+class TransferRemovalTest : public FirmwareUpdateTest, public ::testing::WithParamInterface<TransferRemovalCase> {};
+
+TEST_P(TransferRemovalTest, FailsCleanly) {
+    const TransferRemovalCase& c = GetParam();
+    firmwareImageLoader = LoadFirmwareImage;
+    if (c.duringWait) {
+        RemoveUnitDuringSleep(6 + c.block);
+    } else {
+        unit->unplugAtBlock = static_cast<std::uint32_t>(c.block);
+    }
+
+    RunFirmwareUpdate(view);
+
+    ExpectFailure(IDS_BLOCK_FAILED, c.codeLine);
+    ExpectPeriod(true);
+    ExpectProgressWindowClosed();
+    EXPECT_EQ(Sent(), c.sent);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Image142, TransferRemovalTest,
+    ::testing::Values(TransferRemovalCase{"InWaitAfterBlock1000", true, 1000, 4 + 1001, nullptr},
+                      TransferRemovalCase{"InWaitAfterBlock2035", true, 2035, 4 + 2036, nullptr},
+                      TransferRemovalCase{"WhileBlock300IsWritten", false, 300, 4 + 301, L"0xfffffffe-0x0000048f"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 // ---------------------------------------------------------------------------------------
 // Before the sequence: the unit check, the questions, the image
 
