@@ -20,7 +20,9 @@ constexpr std::int32_t LINK_NO_DEVICE = -1;
 constexpr std::int32_t LINK_WRITE_FAILED = -2;
 constexpr std::int32_t LINK_READ_FAILED = -3;
 constexpr std::int32_t LINK_UNIT_NOT_FOUND = -4;
+#ifndef ERROR_FUNCTION_FAILED  // <winerror.h> defines the same value as a macro
 constexpr std::int32_t ERROR_FUNCTION_FAILED = 1627;
+#endif
 
 // A reply that has not arrived within this bound is a failed read, and a write that
 // has not completed within it a failed write: a silent unit must not freeze the window.
