@@ -26,6 +26,20 @@ HWND Control(std::int32_t controlId) {
     return GetDlgItem(Main(), controlId);
 }
 
+// The update reads the thread's last error right after a failing exchange; the window
+// operations it runs between two exchanges (progress window and bar) must not leave
+// theirs behind in its place (the common progress bar, for one, sets it on PBM_SETPOS).
+class KeepLastError {
+public:
+    KeepLastError() : error_(GetLastError()) {}
+    ~KeepLastError() { SetLastError(error_); }
+    KeepLastError(const KeepLastError&) = delete;
+    KeepLastError& operator=(const KeepLastError&) = delete;
+
+private:
+    DWORD error_;
+};
+
 }  // namespace
 
 std::wstring Win32DialogOps::LoadText(std::uint16_t id) {
@@ -101,6 +115,7 @@ const wchar_t* Win32DialogOps::BroadcastInterfaceName(BroadcastId broadcast) {
 }
 
 WindowRect Win32DialogOps::WindowRectangle(WindowId window) {
+    const KeepLastError keep;
     RECT rect{};
     GetWindowRect(Window(window), &rect);
     return {rect.left, rect.top, rect.right, rect.bottom};
@@ -111,29 +126,35 @@ std::int32_t Win32DialogOps::SystemMetric(std::int32_t index) {
 }
 
 WindowId Win32DialogOps::ForegroundWindow() {
+    const KeepLastError keep;
     return reinterpret_cast<WindowId>(GetForegroundWindow());
 }
 
 WindowId Win32DialogOps::CreateTopLevelWindow(const std::wstring& className, const std::wstring& caption,
                                               std::uint32_t style, std::int32_t x, std::int32_t y,
                                               std::int32_t width, std::int32_t height, WindowId owner) {
+    const KeepLastError keep;
     return reinterpret_cast<WindowId>(CreateWindowExW(0, className.c_str(), caption.c_str(), style, x, y,
                                                       width, height, Window(owner), nullptr,
                                                       appInstance, nullptr));
 }
 
 void Win32DialogOps::SetProgressPosition(WindowId bar, std::uint32_t position) {
+    const KeepLastError keep;
     SendMessageW(Window(bar), PBM_SETPOS, position, 0);
 }
 
 void Win32DialogOps::RaiseToTop(WindowId window) {
+    const KeepLastError keep;
     SetWindowPos(Window(window), HWND_TOP, 0, 0, 0, 0, SWP_NOSIZE | SWP_NOMOVE);
 }
 
 void Win32DialogOps::ShowWindowAs(WindowId window, std::int32_t command) {
+    const KeepLastError keep;
     ShowWindow(Window(window), command);
 }
 
 void Win32DialogOps::DestroyTopLevelWindow(WindowId window) {
+    const KeepLastError keep;
     DestroyWindow(Window(window));
 }
