@@ -12,6 +12,7 @@
 struct FormatArg {
     FormatArg(std::wstring_view value) : text(value), isText(true) {}
     FormatArg(const wchar_t* value) : text(value), isText(true) {}
+    FormatArg(const std::wstring& value) : text(value), isText(true) {}
     FormatArg(std::uint32_t value) : number(value), isText(false) {}
 
     std::wstring_view text;
