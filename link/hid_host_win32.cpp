@@ -53,7 +53,8 @@ bool Transfer(DeviceHandle handle, bool write, std::uint8_t* buffer, std::uint32
     }
     const DWORD error = GetLastError();
     CloseHandle(overlapped.hEvent);
-    SetLastError(error);
+    // The last error describes this transfer alone: a completed one leaves none behind.
+    SetLastError(ok ? ERROR_SUCCESS : error);
     return ok != FALSE;
 }
 

@@ -50,6 +50,10 @@ std::int32_t ExchangeRaw(DeviceSession& session, RequestReport& request, ReplyRe
     if (request.command == CMD_ERASE && systemClock != nullptr) {
         // The unit answers an erase only once the flash is blank.
         systemClock->Sleep(ERASE_REPLY_DELAY_MS);
+        // The wait services sent messages; a removal handled there gave the unit up.
+        if (session.handle == NO_DEVICE_HANDLE) {
+            return LINK_NO_DEVICE;
+        }
     }
     // A short reply must not leave bytes of an earlier one behind.
     reply = ReplyReport{};

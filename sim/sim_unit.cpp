@@ -287,6 +287,14 @@ SimHidHost::OpenFile* SimHidHost::File(DeviceHandle handle) {
     return it == files_.end() ? nullptr : it->second.get();
 }
 
+// Like the platform's transfers, a completed one leaves no error behind.
+bool SimHidHost::Succeed() {
+    if (setLastError) {
+        setLastError(0);
+    }
+    return true;
+}
+
 bool SimHidHost::Fail(std::uint32_t lastError) {
     if (setLastError) {
         setLastError(lastError);
@@ -416,7 +424,7 @@ bool SimHidHost::Write(DeviceHandle handle, const std::uint8_t* report, std::uin
         unit.editReply(request.bytes, pending.bytes);
     }
     file->pending = pending;
-    return true;
+    return Succeed();
 }
 
 bool SimHidHost::Read(DeviceHandle handle, std::uint8_t* report, std::uint32_t length,
@@ -458,7 +466,7 @@ bool SimHidHost::Read(DeviceHandle handle, std::uint8_t* report, std::uint32_t l
     if (pending->requestIndex < requests.size()) {
         requests[pending->requestIndex].readAtMicros = clock_.NowMicros();
     }
-    return true;
+    return Succeed();
 }
 
 void SimHidHost::Close(DeviceHandle handle) {

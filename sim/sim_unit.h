@@ -183,6 +183,7 @@ private:
     Device* Find(const std::wstring& path) const;
     OpenFile* File(DeviceHandle handle);
     void TakeOff(Device& device);
+    bool Succeed();
     bool Fail(std::uint32_t lastError);
     Clock& clock_;
     std::vector<std::unique_ptr<Device>> devices_;  // unplugged ones stay, off the bus
