@@ -53,12 +53,18 @@ void CheckConnection(DialogOps& ops, CheckForm form) {
     } else {
         SetUpdateEnabled(ops, false);
         deviceSession.Reset();
+        bool supersededByArrival = false;
         if (status == IDS_INCOMPATIBLE_STATUS) {
             const std::wstring text =
                 FormatText(LoadMessage(ops, IDS_INCOMPATIBLE_ESC), {MODEL_NAME}, MESSAGE_CAPACITY);
             ops.AskUser(text, LoadMessage(ops, IDS_INCOMPATIBLE_CAPTION), BOX_ICON_INFORMATION);
+            // The box runs its own message loop: a unit that arrived and was opened
+            // meanwhile has already said what it is, and must not be called foreign.
+            supersededByArrival = deviceSession.handle != NO_DEVICE_HANDLE;
         }
-        ShowStatusWithHint(ops, status);
+        if (!supersededByArrival) {
+            ShowStatusWithHint(ops, status);
+        }
     }
 
     if (form == CheckForm::StartUp) {

@@ -439,6 +439,24 @@ TEST_F(StatusFlow, SecondUnitPluggedAndRemovedChangesNothing) {
     EXPECT_EQ(bus.opened.size(), 1u) << "no search while a unit is open";
 }
 
+// The foreign-ESC box runs a message loop; a ready unit that arrives while it is open is
+// accepted there, and closing the box must not then call it foreign.
+TEST_F(StatusFlow, ReadyUnitArrivingWhileForeignBoxIsOpenKeepsItsReadyStatus) {
+    ASSERT_TRUE(LoadSimScenario("foreign-esc", bus));
+    dialog.whileBoxOpen = [&](const BoxCall&) {
+        bus.Unplug(UNIT_PATH);
+        ASSERT_TRUE(LoadSimScenario("ready", bus, 1));
+        EXPECT_EQ(Arrive(), 1);
+    };
+    OnInitDialog(dialog, FAKE_MAIN_WINDOW);
+
+    ASSERT_EQ(dialog.boxes.size(), 1u);
+    EXPECT_EQ(dialog.Status(), Msg(IDS_READY));
+    EXPECT_TRUE(dialog.Enabled(IDC_UPDATE));
+    EXPECT_NE(deviceSession.handle, NO_DEVICE_HANDLE);
+    EXPECT_EQ(dialog.Text(IDC_ESC_VERSION), L"3.2");
+}
+
 TEST_F(StatusFlow, RemovalWithoutOpenUnitChangesNothing) {
     StartWithNoUnit();
     const std::size_t before = dialog.log.size();
