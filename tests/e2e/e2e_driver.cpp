@@ -608,7 +608,7 @@ int RunDemo() {
         Say("pressing Update");
         PressButton(program.main, IDC_UPDATE);
         HWND progress = nullptr;
-        int told = -1;
+        int told = -10;  // the last position printed
         bool shotTaken = false;
         // Questions are answered to go on; the transfer is followed until a result shows.
         WaitFor(
