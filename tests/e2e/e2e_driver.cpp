@@ -616,9 +616,11 @@ int RunDemo() {
                 TellStatus(program);
                 if (HWND box = FindMessageBox(program)) {
                     TellBox(box);
-                    if (GetDlgItem(box, IDCANCEL) != nullptr) {
-                        Shot(program, "confirm", box);
-                    }
+                    Shot(program,
+                         GetDlgItem(box, IDCANCEL) != nullptr ? "confirm"
+                         : GetDlgItem(box, IDYES) != nullptr  ? "question"
+                                                              : "message",
+                         box);
                     Answer(box, GetDlgItem(box, IDYES) != nullptr ? IDYES : IDOK);
                     return false;
                 }
