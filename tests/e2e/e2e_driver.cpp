@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <cstring>
 #include <cwctype>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -55,22 +56,23 @@ std::wstring WithHint(int id) {
     return Text(id) + L"\r\n\r\n" + Text(IDS_HINT);
 }
 
-
 // The catalogue's format with each %s and %08x filled in turn.
 std::wstring Fill(const std::wstring& format, const std::vector<std::wstring>& values) {
     std::wstring result;
     std::size_t next = 0;
-    for (std::size_t i = 0; i < format.size(); ++i) {
+    std::size_t i = 0;
+    while (i < format.size()) {
+        std::size_t length = 0;
         for (const wchar_t* directive : {L"%s", L"%08x"}) {
-            const std::size_t length = wcslen(directive);
-            if (format.compare(i, length, directive) == 0 && next < values.size()) {
-                result += values[next++];
-                i += length;
-                break;
+            if (format.compare(i, wcslen(directive), directive) == 0) {
+                length = wcslen(directive);
             }
         }
-        if (i < format.size()) {
-            result += format[i];
+        if (length != 0 && next < values.size()) {
+            result += values[next++];
+            i += length;
+        } else {
+            result += format[i++];
         }
     }
     return result;
@@ -360,7 +362,7 @@ struct UpdateCase {
     const wchar_t* scenario;
     int confirmation;       // the answer to the confirmation: IDOK or IDCANCEL
     int versionQuestion;    // 0: none may come; else the answer, IDYES or IDNO
-    bool unplugInTransfer;  // the driver unplugs the unit once the progress window shows
+    bool unplugInTransfer;  // the driver unplugs the unit once the bar has moved
     Outcome outcome;
     int failureText;
     const wchar_t* code;         // the code line's two numbers; null: no code line
@@ -457,24 +459,43 @@ void RunUpdate(const UpdateCase& test) {
             Fail("no progress window appeared");
         } else {
             CheckProgress(program, progress);
-            if (test.unplugInTransfer) {
-                SimCommand unplug(program, SIM_UNPLUG, L"");
-                if (!unplug.Wait(STATE_TIMEOUT_MS)) {
-                    Fail("the unplug during the transfer was not carried out");
-                }
-            }
-            if (!WaitFor([&] { return !IsWindow(progress); }, UPDATE_TIMEOUT_MS)) {
+            // The bar is read while the program waits between blocks: it must only rise,
+            // and in a whole transfer reach the last tenth.
+            int first = -1;
+            int last = -1;
+            std::unique_ptr<SimCommand> unplug;
+            if (!WaitFor(
+                    [&] {
+                        const int position = IsWindow(progress) ? ProgressPosition(progress) : -1;
+                        if (position >= 0) {
+                            if (position < last || position > 100) {
+                                Fail("the progress bar went from " + std::to_string(last) + " to " +
+                                     std::to_string(position));
+                            }
+                            first = first < 0 ? position : first;
+                            last = position;
+                        }
+                        if (test.unplugInTransfer && unplug == nullptr && position >= 5) {
+                            unplug = std::make_unique<SimCommand>(program, SIM_UNPLUG, L"");
+                        }
+                        return !IsWindow(progress);
+                    },
+                    UPDATE_TIMEOUT_MS)) {
                 Fail("the progress window did not close");
+            }
+            if (test.unplugInTransfer && (unplug == nullptr || !unplug->Wait(STATE_TIMEOUT_MS))) {
+                Fail("the unplug during the transfer was not carried out");
+            }
+            if (first < 0 || last <= first || (test.outcome == Outcome::Success && last < 90)) {
+                Fail("the progress bar was seen at " + std::to_string(first) + " and last at " +
+                     std::to_string(last));
             }
         }
     }
 
     if (test.outcome == Outcome::Success) {
-        if (!ExpectScreen(program, {IDS_UPDATE_SUCCEEDED, false, L"TUNE-BOX", {L"2.3", L"1.0.5", L"3.3"}, false},
-                          "after the update")) {
-            // A failure box explains more than the screen does.
-            ExpectNoBox(program, "after the update");
-        }
+        ExpectScreen(program, {IDS_UPDATE_SUCCEEDED, false, L"TUNE-BOX", {L"2.3", L"1.0.5", L"3.3"}, false},
+                     "after the update");
         ExpectNoBox(program, "after the update");
     } else {
         box = ExpectBox(program,
