@@ -69,6 +69,9 @@ void MainDialog::CloseProgressWindow() {
 }
 
 std::intptr_t OnCommand(DialogOps& ops, UpdateView& view, std::uint16_t commandId) {
+    if (updateInProgress) {
+        return 1;  // a command sent in the middle of an update is dropped
+    }
     if (commandId == COMMAND_CLOSE) {
         CloseMainDialog(ops);
         return 1;

@@ -25,6 +25,9 @@ wchar_t FoldAscii(wchar_t c) {
 }
 
 // Opens the first unit present and decides what the status box says about it.
+// How many checks have accepted a unit; tells whether one was accepted inside a box.
+unsigned acceptedChecks = 0;
+
 void CheckConnection(DialogOps& ops, CheckForm form) {
     const std::int32_t opened = OpenUnit(deviceSession);
     if (opened != LINK_OK && form == CheckForm::Arrival) {
@@ -45,6 +48,7 @@ void CheckConnection(DialogOps& ops, CheckForm form) {
     }
 
     if (status == IDS_READY) {
+        ++acceptedChecks;
         SetStatusText(ops, LoadMessage(ops, IDS_READY));
         if (form == CheckForm::Arrival) {
             UpdateVersionDisplay(ops);
@@ -55,12 +59,13 @@ void CheckConnection(DialogOps& ops, CheckForm form) {
         deviceSession.Reset();
         bool supersededByArrival = false;
         if (status == IDS_INCOMPATIBLE_STATUS) {
+            const unsigned acceptedBefore = acceptedChecks;
             const std::wstring text =
                 FormatText(LoadMessage(ops, IDS_INCOMPATIBLE_ESC), {MODEL_NAME}, MESSAGE_CAPACITY);
             ops.AskUser(text, LoadMessage(ops, IDS_INCOMPATIBLE_CAPTION), BOX_ICON_INFORMATION);
-            // The box runs its own message loop: a unit that arrived and was opened
-            // meanwhile has already said what it is, and must not be called foreign.
-            supersededByArrival = deviceSession.handle != NO_DEVICE_HANDLE;
+            // The box runs its own message loop: a unit that arrived and was accepted
+            // meanwhile has said so already, and must not be called foreign now.
+            supersededByArrival = acceptedChecks != acceptedBefore;
         }
         if (!supersededByArrival) {
             ShowStatusWithHint(ops, status);
@@ -136,6 +141,11 @@ std::int32_t OnDeviceChange(DialogOps& ops, std::uintptr_t event, BroadcastId br
     if (event == DBT_EVENT_DEVICE_ARRIVAL) {
         if (deviceSession.handle != NO_DEVICE_HANDLE) {
             return 1;  // the open unit stays; a second one is ignored
+        }
+        if (updateInProgress) {
+            // Opening a unit now would hand the rest of the update to a unit that was
+            // never locked, unprotected or erased.
+            return 1;
         }
         CheckConnection(ops, CheckForm::Arrival);
         return 1;

@@ -11,7 +11,21 @@
 
 FirmwareImageLoader firmwareImageLoader = LoadFirmwareImage;
 
+bool updateInProgress = false;
+
 namespace {
+
+// The command sequence runs between these two: the computer is kept awake, the waits are
+// precise, and the window knows to leave the unit alone.
+void BeginSequence() {
+    updateInProgress = true;
+    systemClock->BeginUpdatePeriod();
+}
+
+void EndSequence() {
+    systemClock->EndUpdatePeriod();
+    updateInProgress = false;
+}
 
 // Every text is held in a buffer of this many wide characters, terminator included.
 constexpr std::size_t TEXT_CAPACITY = 2048;
@@ -69,7 +83,7 @@ void FailStep(UpdateView& view, std::uint16_t textId, std::int32_t code, bool pr
     if (progressOpen) {
         view.CloseProgressWindow();
     }
-    systemClock->EndUpdatePeriod();
+    EndSequence();
     const std::wstring caption = LoadText(view, IDS_UPDATE_FAILED_CAPTION);
     const std::wstring text = LoadText(view, textId);
     ReportUpdateFailure(view, text, caption, code, systemError);
@@ -216,7 +230,7 @@ void RunFirmwareUpdate(UpdateView& view) {
     }
 
     // 5. The command sequence. From here on every ending closes the update period.
-    systemClock->BeginUpdatePeriod();
+    BeginSequence();
 
     std::int32_t outcome = SetSystemLock();
     if (outcome != LINK_OK) {
@@ -253,7 +267,7 @@ void RunFirmwareUpdate(UpdateView& view) {
     }
 
     WindDown();
-    systemClock->EndUpdatePeriod();
+    EndSequence();
 
     // 8. Success. A removal in the wait after the last block leaves every block written
     // but no unit open; the version then belongs to no session and is not recorded.

@@ -19,6 +19,11 @@ constexpr std::uint32_t ERASE_DELAY_MS = 4000;
 using FirmwareImageLoader = FirmwareImage (*)(std::uint16_t id);
 extern FirmwareImageLoader firmwareImageLoader;
 
+// True while the command sequence of an update runs. Its waits keep the window alive, so
+// the window's handlers can run in the middle of it; they must then neither open a unit
+// nor start or end anything.
+extern bool updateInProgress;
+
 // Runs one update of the ESC behind the open unit (the global DeviceSession) and
 // reports its outcome through view. Returns when the update has ended. The command
 // sequence is bracketed by systemClock's BeginUpdatePeriod/EndUpdatePeriod on every

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <array>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -335,6 +336,53 @@ TEST_F(WholeUpdate, RemovalWhileTheQuestionIsOpenFailsTheLockStep) {
     EXPECT_EQ(dialog.boxes[1].text, Msg(IDS_LOCK_FAILED)) << "code -1: no code line";
     EXPECT_EQ(dialog.Status(), Msg(IDS_UPDATE_FAILED));
     EXPECT_FALSE(dialog.Enabled(IDC_UPDATE));
+}
+
+// The update's waits keep the window alive, so the dialog's handlers run in the middle of
+// the sequence. A quick re-plug there must not hand the rest of the update to a unit that
+// was never locked, unprotected or erased, nor may a sent command start or end anything.
+TEST_F(WholeUpdate, HandlersRunningDuringTheSequenceLeaveTheUpdateAlone) {
+    struct HookClock : FakeClock {
+        std::function<void()> afterSleep;
+        void Sleep(std::uint32_t ms) override {
+            FakeClock::Sleep(ms);
+            if (afterSleep) {
+                afterSleep();
+            }
+        }
+    } hookClock;
+    ASSERT_TRUE(LoadSimScenario("ready", bus));
+    OnInitDialog(dialog, FAKE_MAIN_WINDOW);
+    systemClock = &hookClock;
+    const std::wstring first = SimUnitPath(PRODUCT_TUNE_BOX, 0);
+    const std::wstring second = SimUnitPath(PRODUCT_TUNE_BOX, 1);
+    bool inSequence = false;
+    hookClock.afterSleep = [&] {
+        inSequence = inSequence || updateInProgress;
+        if (hookClock.sleeps.size() != 7) {  // the wait after the first block
+            return;
+        }
+        bus.Unplug(first);
+        const TestBroadcast removal{5, first};
+        EXPECT_EQ(OnDeviceChange(dialog, 0x8004, BroadcastOf(removal)), 1);
+        ASSERT_TRUE(LoadSimScenario("ready", bus, 1));
+        const TestBroadcast arrival{5, second};
+        EXPECT_EQ(OnDeviceChange(dialog, 0x8000, BroadcastOf(arrival)), 1);
+        EXPECT_EQ(OnCommand(dialog, view, COMMAND_UPDATE), 1);
+        EXPECT_EQ(OnCommand(dialog, view, COMMAND_CLOSE), 1);
+    };
+
+    EXPECT_EQ(OnCommand(dialog, view, COMMAND_UPDATE), 1);
+
+    EXPECT_TRUE(inSequence);
+    EXPECT_FALSE(updateInProgress);
+    EXPECT_TRUE(bus.Unit(second)->requests.empty()) << "nothing reaches the new unit";
+    EXPECT_EQ(deviceSession.handle, NO_DEVICE_HANDLE);
+    ASSERT_EQ(dialog.boxes.size(), 2u) << "the confirmation and the failure, nothing else";
+    EXPECT_EQ(dialog.boxes[1].text, Msg(IDS_BLOCK_FAILED)) << "code -1: no code line";
+    EXPECT_EQ(dialog.Status(), Msg(IDS_UPDATE_FAILED));
+    EXPECT_FALSE(dialog.Enabled(IDC_UPDATE));
+    EXPECT_TRUE(dialog.endResults.empty()) << "Close was not acted on in the middle";
 }
 
 }  // namespace

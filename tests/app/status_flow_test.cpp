@@ -457,6 +457,23 @@ TEST_F(StatusFlow, ReadyUnitArrivingWhileForeignBoxIsOpenKeepsItsReadyStatus) {
     EXPECT_EQ(dialog.Text(IDC_ESC_VERSION), L"3.2");
 }
 
+// A unit that arrives during the box but cannot be identified is held, not accepted: the
+// foreign ESC's status is still shown.
+TEST_F(StatusFlow, UnitHeldWhileForeignBoxIsOpenDoesNotHideTheForeignStatus) {
+    ASSERT_TRUE(LoadSimScenario("foreign-esc", bus));
+    dialog.whileBoxOpen = [&](const BoxCall&) {
+        bus.Unplug(UNIT_PATH);
+        SimulatedUnit& held = bus.Plug(SECOND_UNIT_PATH, SimConfig{});
+        held.faults[0] = SimFault{SimFault::Kind::ReadFails, 0, 0};
+        EXPECT_EQ(Arrive(), 1);
+        EXPECT_NE(deviceSession.handle, NO_DEVICE_HANDLE);
+    };
+    OnInitDialog(dialog, FAKE_MAIN_WINDOW);
+
+    EXPECT_EQ(dialog.Status(), WithHint(IDS_INCOMPATIBLE_STATUS));
+    EXPECT_FALSE(dialog.Enabled(IDC_UPDATE));
+}
+
 TEST_F(StatusFlow, RemovalWithoutOpenUnitChangesNothing) {
     StartWithNoUnit();
     const std::size_t before = dialog.log.size();
