@@ -92,6 +92,10 @@ void CloseMainDialog(DialogOps& ops) {
     ops.FinishDialog(2);
 }
 
+bool RefusesEndSession() {
+    return updateInProgress;
+}
+
 bool DrawsRedText(DialogOps& ops, WindowId control) {
     return control == ops.ControlWindow(IDC_ESC_LABEL) || control == ops.ControlWindow(IDC_ESC_VERSION);
 }

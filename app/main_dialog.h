@@ -50,6 +50,10 @@ std::intptr_t OnCommand(DialogOps& ops, UpdateView& view, std::uint16_t commandI
 // The close sequence: registration dropped, unit given up, dialog ended with 2.
 void CloseMainDialog(DialogOps& ops);
 
+// WM_QUERYENDSESSION: whether to refuse the end of the session. Ending it in the middle
+// of an update would leave the ESC without firmware.
+bool RefusesEndSession();
+
 // WM_CTLCOLORSTATIC: whether the static control is one of the third version line's two,
 // which are drawn red.
 bool DrawsRedText(DialogOps& ops, WindowId control);

@@ -67,6 +67,10 @@ INT_PTR CALLBACK MainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM
         return DrawsRedText(dialogOps, static_cast<WindowId>(lParam))
                    ? RedText(reinterpret_cast<HDC>(wParam))
                    : 0;
+    case WM_QUERYENDSESSION:
+        // The update's waits deliver this sent message; the answer is the dialog result.
+        SetWindowLongPtrW(window, DWLP_MSGRESULT, RefusesEndSession() ? FALSE : TRUE);
+        return 1;
     case WM_DEVICECHANGE:
         return OnDeviceChange(dialogOps, wParam, static_cast<BroadcastId>(lParam)) != 0 ? 1 : 0;
     default:

@@ -370,6 +370,7 @@ TEST_F(WholeUpdate, HandlersRunningDuringTheSequenceLeaveTheUpdateAlone) {
         EXPECT_EQ(OnDeviceChange(dialog, 0x8000, BroadcastOf(arrival)), 1);
         EXPECT_EQ(OnCommand(dialog, view, COMMAND_UPDATE), 1);
         EXPECT_EQ(OnCommand(dialog, view, COMMAND_CLOSE), 1);
+        EXPECT_TRUE(RefusesEndSession());
     };
 
     EXPECT_EQ(OnCommand(dialog, view, COMMAND_UPDATE), 1);
@@ -383,6 +384,7 @@ TEST_F(WholeUpdate, HandlersRunningDuringTheSequenceLeaveTheUpdateAlone) {
     EXPECT_EQ(dialog.Status(), Msg(IDS_UPDATE_FAILED));
     EXPECT_FALSE(dialog.Enabled(IDC_UPDATE));
     EXPECT_TRUE(dialog.endResults.empty()) << "Close was not acted on in the middle";
+    EXPECT_FALSE(RefusesEndSession()) << "the session may end once the update is over";
 }
 
 }  // namespace
