@@ -62,7 +62,10 @@ void Win32Clock::Sleep(std::uint32_t ms) {
         LARGE_INTEGER due;
         due.QuadPart = -Scale(left - lead_, 10'000'000, frequency_);  // relative, 100 ns
         SetWaitableTimer(timer_, &due, 0, nullptr, nullptr, FALSE);
-        MsgWaitForMultipleObjectsEx(1, &timer_, INFINITE, QS_PAINT | QS_SENDMESSAGE, 0);
+        if (MsgWaitForMultipleObjectsEx(1, &timer_, INFINITE, QS_PAINT | QS_SENDMESSAGE, 0) ==
+            WAIT_FAILED) {
+            ::Sleep(1);  // no timer could be made: wait in small steps rather than spin
+        }
     }
     // A timer fires up to a millisecond late, which would stretch every 20 ms wait by
     // several percent; the last stretch is finished against the counter instead.
