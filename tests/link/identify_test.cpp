@@ -159,6 +159,24 @@ TEST_F(IdentifyTest, ErrorRepliesOfTheEscQueriesCountByTheirLow16Bits) {
     }
 }
 
+// The unit-memory reply is taken as it comes: an error status there is no failure.
+TEST_F(IdentifyTest, UnitMemoryReplyStatusIsNotExamined) {
+    SimConfig config;
+    config.unitMode = 1;
+    config.unitMemoryFirmwareVersion = 0x01020304;
+    SimulatedUnit& unit = host.Plug(SimUnitPath(config.productId), config);
+    unit.editReply = [](const std::uint8_t* request, std::uint8_t* reply) {
+        if (request[1] == CMD_READ_UNIT_MEMORY) {
+            reply[1] = STATUS_ERROR;
+            reply[4] = 0x09;
+        }
+    };
+
+    EXPECT_EQ(OpenUnit(deviceSession), LINK_OK);
+    EXPECT_EQ(unit.Commands(), (std::vector<std::uint8_t>{CMD_IDENTIFY, CMD_READ_UNIT_MEMORY}));
+    EXPECT_EQ(deviceSession.unitFirmwareVersion, 0x01020304u);
+}
+
 TEST_F(IdentifyTest, AFailedWriteOrReadEndsItAtThatStep) {
     const std::pair<SimFault::Kind, std::int32_t> kinds[] = {
         {SimFault::Kind::WriteFails, LINK_WRITE_FAILED},

@@ -386,7 +386,7 @@ TEST_F(FirmwareUpdateTest, Image142IsWrittenWithTheWorkedCaseProgressAndWaits) {
     EXPECT_TRUE(unit->writeProtected);
 }
 
-// Every request of the sequence, byte for byte where the command set fixes them.
+// Every request of the sequence, byte for byte.
 TEST_F(FirmwareUpdateTest, SequenceSendsEachStepsRequestInOrder) {
     RunFirmwareUpdate(view);
 
@@ -415,6 +415,9 @@ TEST_F(FirmwareUpdateTest, SequenceSendsEachStepsRequestInOrder) {
         EXPECT_EQ(bytes[2], e.length);
         EXPECT_EQ(bytes[3], e.argument);
         EXPECT_TRUE(std::equal(e.data.begin(), e.data.end(), bytes + 4));
+        // Nothing else is set: the rest of the report is zero, not an earlier reply.
+        EXPECT_TRUE(std::all_of(bytes + 4 + e.data.size(), bytes + REPORT_SIZE,
+                                [](std::uint8_t b) { return b == 0; }));
     }
     // The wind-down follows the last block's wait at once.
     const auto waits = Waits();
