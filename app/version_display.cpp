@@ -7,6 +7,10 @@
 
 namespace {
 
+// The number formats of the version fields, the same in both languages.
+constexpr const wchar_t* VERSION_LEADING_FORMAT = L"%u.";
+constexpr const wchar_t* VERSION_PAIR_FORMAT = L"%u.%u";
+
 // The group's controls in the order they are enabled and disabled.
 constexpr std::int32_t VERSION_GROUP_CONTROLS[] = {
     IDC_UNIT_VERSION, IDC_BOOTLOADER_VERSION, IDC_ESC_VERSION,
@@ -22,9 +26,9 @@ std::uint32_t Byte(std::uint32_t value, int index) {
 std::wstring FormatVersionText(std::uint32_t version) {
     std::wstring text;
     if (Byte(version, 3) != 0) {
-        text = FormatText(L"%u.", {Byte(version, 3)}, VERSION_TEXT_CAPACITY);
+        text = FormatText(VERSION_LEADING_FORMAT, {Byte(version, 3)}, VERSION_TEXT_CAPACITY);
     }
-    AppendBounded(text, FormatText(L"%u.%u", {Byte(version, 1), Byte(version, 0)}, VERSION_TEXT_CAPACITY),
+    AppendBounded(text, FormatText(VERSION_PAIR_FORMAT, {Byte(version, 1), Byte(version, 0)}, VERSION_TEXT_CAPACITY),
                   VERSION_TEXT_CAPACITY);
     return text;
 }
@@ -58,7 +62,7 @@ void UpdateVersionDisplay(DialogOps& ops) {
         ops.SetItemText(IDC_ESC_VERSION, NO_ESC_FIRMWARE_TEXT);
     } else {
         ops.SetItemText(IDC_ESC_VERSION,
-                        FormatText(L"%u.%u", {std::uint32_t{escVersion} >> 8, std::uint32_t{escVersion} & 0xFFu},
+                        FormatText(VERSION_PAIR_FORMAT, {std::uint32_t{escVersion} >> 8, std::uint32_t{escVersion} & 0xFFu},
                                    VERSION_TEXT_CAPACITY));
     }
 

@@ -27,6 +27,9 @@ void EndSequence() {
     updateInProgress = false;
 }
 
+// Between a failure text and its error-code line.
+constexpr const wchar_t* CODE_LINE_SEPARATOR = L"\r\n";
+
 // Every text is held in a buffer of this many wide characters, terminator included.
 constexpr std::size_t TEXT_CAPACITY = 2048;
 
@@ -190,7 +193,7 @@ void ReportUpdateFailure(UpdateView& view, const std::wstring& text, const std::
 
     std::wstring boxText = Bounded(text);
     if (code != LINK_NO_DEVICE) {
-        boxText += L"\r\n";
+        boxText += CODE_LINE_SEPARATOR;
         boxText += FormatCodeLine(LoadText(view, IDS_ERROR_CODE_LINE), code, systemError);
     }
     view.ShowErrorBox(Bounded(caption), boxText);
