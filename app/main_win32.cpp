@@ -67,6 +67,11 @@ INT_PTR CALLBACK MainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM
         return DrawsRedText(dialogOps, static_cast<WindowId>(lParam))
                    ? RedText(reinterpret_cast<HDC>(wParam))
                    : 0;
+    case WM_SYSCOLORCHANGE:
+        // The red controls' background follows the face colour: made anew at next paint.
+        DeleteObject(redTextBrush);
+        redTextBrush = nullptr;
+        return 0;
     case WM_QUERYENDSESSION:
         // The update's waits deliver this sent message; the answer is the dialog result.
         SetWindowLongPtrW(window, DWLP_MSGRESULT, RefusesEndSession() ? FALSE : TRUE);
