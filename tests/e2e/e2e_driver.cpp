@@ -594,6 +594,16 @@ const wchar_t* EnterDesktop(const std::wstring& name) {
     return entered.c_str();
 }
 
+// The three version lines as the window shows them, the unit's name first.
+void TellVersions(const Program& program) {
+    Say(Utf8(ControlText(program.main, IDC_UNIT_LABEL)) + " " +
+        Utf8(ControlText(program.main, IDC_UNIT_VERSION)) + ", " +
+        Utf8(ControlText(program.main, IDC_BOOTLOADER_LABEL)) + " " +
+        Utf8(ControlText(program.main, IDC_BOOTLOADER_VERSION)) + ", " +
+        Utf8(ControlText(program.main, IDC_ESC_LABEL)) + " " +
+        Utf8(ControlText(program.main, IDC_ESC_VERSION)));
+}
+
 int RunDemo() {
     Program program;
     if (!Launch(program, simExe, _wgetenv(SIM_SCENARIO_VARIABLE), desktop)) {
@@ -621,6 +631,7 @@ int RunDemo() {
     Say("window: " + Utf8(WindowText(program.main)));
     Sleep(500);  // first paint
     TellStatus(program);
+    TellVersions(program);
     Shot(program, "start");
 
     if (!ControlEnabled(program.main, IDC_UPDATE)) {
@@ -667,9 +678,7 @@ int RunDemo() {
         Sleep(500);
         TellStatus(program);
         Shot(program, lastStatus == Text(IDS_UPDATE_SUCCEEDED) ? "success" : "result");
-        Say("versions: " + Utf8(ControlText(program.main, IDC_UNIT_VERSION)) + " / " +
-            Utf8(ControlText(program.main, IDC_BOOTLOADER_VERSION)) + " / " +
-            Utf8(ControlText(program.main, IDC_ESC_VERSION)));
+        TellVersions(program);
     }
     PressButton(program.main, IDCANCEL);
     DWORD code = 0;
