@@ -39,14 +39,13 @@ def load(path):
     return sorted(entries, key=lambda e: e["id"])
 
 
-def rc_literal(text):
-    # Pure ASCII output: windres reads \xHHHH in a wide string as one UTF-16 unit
-    # (at most four digits), so a following hex letter cannot be swallowed, and the
-    # script does not depend on any code page.
+def wide_literal(text, quote, wide_escape):
+    # Pure ASCII output, so neither script depends on a code page; quote is how the
+    # language writes a double quote, wide_escape its escape for one UTF-16 unit.
     out = []
     for c in text:
         if c == '"':
-            out.append('""')
+            out.append(quote)
         elif c == "\\":
             out.append("\\\\")
         elif c == "\r":
@@ -56,25 +55,19 @@ def rc_literal(text):
         elif " " <= c <= "~":
             out.append(c)
         else:
-            out.append(f"\\x{ord(c):04x}")
+            out.append(f"{wide_escape}{ord(c):04x}")
     return 'L"' + "".join(out) + '"'
+
+
+def rc_literal(text):
+    # windres reads \xHHHH in a wide string as one UTF-16 unit (at most four digits),
+    # so a following hex letter cannot be swallowed.
+    return wide_literal(text, '""', "\\x")
 
 
 def cpp_literal(text):
     # \u escapes rather than \x: C++ hex escapes run on over following hex letters.
-    out = []
-    for c in text:
-        if c in '"\\':
-            out.append("\\" + c)
-        elif c == "\r":
-            out.append("\\r")
-        elif c == "\n":
-            out.append("\\n")
-        elif " " <= c <= "~":
-            out.append(c)
-        else:
-            out.append(f"\\u{ord(c):04x}")
-    return 'L"' + "".join(out) + '"'
+    return wide_literal(text, '\\"', "\\u")
 
 
 def write(path, content):

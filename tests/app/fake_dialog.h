@@ -9,10 +9,13 @@
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 #include "app/dialog_ops.h"
 #include "link/device_session.h"
 #include "res/catalogue.h"
 #include "res/resource.h"
+#include "sim/sim_unit.h"
 
 // What a WM_DEVICECHANGE's lParam points at, for the fake.
 struct TestBroadcast {
@@ -174,4 +177,30 @@ public:
     void DestroyTopLevelWindow(WindowId window) override {
         log.push_back(L"destroy " + std::to_wstring(window));
     }
+};
+
+// The dialog over the simulated bus and a fake clock, installed as the program's
+// host, clock and window globals for one test.
+class DialogTest : public ::testing::Test {
+protected:
+    FakeClock clock;
+    SimHidHost bus{clock};
+    FakeDialog dialog;
+
+    void SetUp() override {
+        deviceSession.Reset();
+        hidHost = &bus;
+        systemClock = &clock;
+        mainWindow = 0;
+        deviceNotification = 0;
+    }
+    void TearDown() override {
+        deviceSession.Reset();
+        hidHost = nullptr;
+        systemClock = nullptr;
+        mainWindow = 0;
+        deviceNotification = 0;
+    }
+
+    std::wstring Msg(std::uint16_t id) const { return CatalogueText(id, dialog.language); }
 };

@@ -19,29 +19,15 @@ namespace {
 const std::wstring MAIN = std::to_wstring(FAKE_MAIN_WINDOW);
 const std::wstring PROGRESS = std::to_wstring(FAKE_PROGRESS_WINDOW);
 
-class MainDialogTest : public ::testing::Test {
+class MainDialogTest : public DialogTest {
 protected:
-    FakeClock clock;
-    SimHidHost bus{clock};
-    FakeDialog dialog;
     MainDialog view{dialog};
 
     void SetUp() override {
-        deviceSession.Reset();
-        hidHost = &bus;
-        systemClock = &clock;
+        DialogTest::SetUp();
         mainWindow = FAKE_MAIN_WINDOW;
-        deviceNotification = 0;
         dialog.rectangles[FAKE_MAIN_WINDOW] = {100, 100, 556, 478};
     }
-    void TearDown() override {
-        deviceSession.Reset();
-        hidHost = nullptr;
-        systemClock = nullptr;
-        mainWindow = 0;
-        deviceNotification = 0;
-    }
-    std::wstring Msg(std::uint16_t id) const { return CatalogueText(id, dialog.language); }
     void OpenAndClearLog() {
         view.OpenProgressWindow(L"caption");
         dialog.log.clear();

@@ -55,28 +55,8 @@ std::wstring Replace(std::wstring text, const std::wstring& from, const std::wst
     return text;
 }
 
-class StatusFlow : public ::testing::Test {
+class StatusFlow : public DialogTest {
 protected:
-    FakeClock clock;
-    SimHidHost bus{clock};
-    FakeDialog dialog;
-
-    void SetUp() override {
-        deviceSession.Reset();
-        hidHost = &bus;
-        systemClock = &clock;
-        mainWindow = 0;
-        deviceNotification = 0;
-    }
-    void TearDown() override {
-        deviceSession.Reset();
-        hidHost = nullptr;
-        systemClock = nullptr;
-        mainWindow = 0;
-        deviceNotification = 0;
-    }
-
-    std::wstring Msg(std::uint16_t id) const { return CatalogueText(id, dialog.language); }
     std::wstring WithHint(std::uint16_t id) const { return Msg(id) + L"\r\n\r\n" + Msg(IDS_HINT); }
     std::wstring ForeignBoxText() const { return Replace(Msg(IDS_INCOMPATIBLE_ESC), L"%s", L"ORVANTA 90"); }
 

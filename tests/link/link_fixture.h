@@ -35,6 +35,19 @@ inline auto EditReplyTo(std::uint8_t command, std::size_t offset, std::vector<st
     };
 }
 
+// A request with its argument and data words set as given, everything else zero.
+inline RequestReport RequestWith(std::uint8_t command, std::uint8_t length, std::uint8_t argument,
+                                 std::initializer_list<std::uint32_t> words = {}) {
+    RequestReport request = MakeRequest(command, length);
+    request.argument = argument;
+    std::size_t offset = 0;
+    for (std::uint32_t word : words) {
+        std::memcpy(request.data + offset, &word, sizeof word);
+        offset += sizeof word;
+    }
+    return request;
+}
+
 class LinkTest : public ::testing::Test {
 protected:
     FakeClock clock;

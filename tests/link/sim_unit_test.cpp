@@ -16,13 +16,7 @@ struct Outcome {
 
 Outcome Send(std::uint8_t command, std::uint8_t length, std::uint8_t argument,
              std::initializer_list<std::uint32_t> words = {}) {
-    RequestReport request = MakeRequest(command, length);
-    request.argument = argument;
-    std::size_t offset = 0;
-    for (std::uint32_t word : words) {
-        std::memcpy(request.data + offset, &word, sizeof word);
-        offset += sizeof word;
-    }
+    RequestReport request = RequestWith(command, length, argument, words);
     ReplyReport reply;
     const std::int32_t code = ReportExchange(deviceSession, request, reply);
     return {code, reply.status, reply.result};
