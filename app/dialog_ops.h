@@ -86,6 +86,14 @@ public:
     virtual void ShowWindowAs(WindowId window, std::int32_t command) = 0;
     // DestroyWindow.
     virtual void DestroyTopLevelWindow(WindowId window) = 0;
+    // EnableWindow on the main window.
+    virtual void EnableMainWindow(bool enabled) = 0;
+    // Removes the keyboard and mouse input waiting in the thread's queue, unanswered.
+    virtual void DiscardInput() = 0;
+    // ShutdownBlockReasonCreate on the main window with this reason.
+    virtual void BlockSessionEnd(const std::wstring& reason) = 0;
+    // ShutdownBlockReasonDestroy on the main window.
+    virtual void AllowSessionEnd() = 0;
 };
 
 // The main dialog's window; set first thing in dialog initialisation.

@@ -158,3 +158,25 @@ void Win32DialogOps::DestroyTopLevelWindow(WindowId window) {
     const KeepLastError keep;
     DestroyWindow(Window(window));
 }
+
+void Win32DialogOps::EnableMainWindow(bool enabled) {
+    const KeepLastError keep;
+    EnableWindow(Main(), enabled ? TRUE : FALSE);
+}
+
+void Win32DialogOps::DiscardInput() {
+    const KeepLastError keep;
+    MSG message;
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE | PM_QS_INPUT)) {
+    }
+}
+
+void Win32DialogOps::BlockSessionEnd(const std::wstring& reason) {
+    const KeepLastError keep;
+    ShutdownBlockReasonCreate(Main(), reason.c_str());
+}
+
+void Win32DialogOps::AllowSessionEnd() {
+    const KeepLastError keep;
+    ShutdownBlockReasonDestroy(Main());
+}

@@ -31,4 +31,8 @@ public:
     void RaiseToTop(WindowId window) override;
     void ShowWindowAs(WindowId window, std::int32_t command) override;
     void DestroyTopLevelWindow(WindowId window) override;
+    void EnableMainWindow(bool enabled) override;
+    void DiscardInput() override;
+    void BlockSessionEnd(const std::wstring& reason) override;
+    void AllowSessionEnd() override;
 };

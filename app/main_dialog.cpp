@@ -1,10 +1,38 @@
 #include "app/main_dialog.h"
 
+#include "app/dialog_phase.h"
 #include "app/status_flow.h"
 #include "app/version_display.h"
 #include "link/device_session.h"
 #include "res/resource.h"
 #include "update/firmware_update.h"
+
+void MainDialog::EnterPhase(UpdatePhase phase) {
+    switch (phase) {
+    case UpdatePhase::Asking:
+        dialogPhase = DialogPhase::Asking;
+        break;
+    case UpdatePhase::Running:
+        dialogPhase = DialogPhase::Running;
+        ops_.EnableMainWindow(false);
+        ops_.BlockSessionEnd(LoadMessage(IDS_PROGRESS_CAPTION));
+        break;
+    case UpdatePhase::Reporting:
+        if (dialogPhase == DialogPhase::Running) {
+            // A click or key made during the transfer must not act now, nor answer the
+            // box that comes next.
+            ops_.DiscardInput();
+            ops_.EnableMainWindow(true);
+            ops_.AllowSessionEnd();
+        }
+        dialogPhase = DialogPhase::Reporting;
+        break;
+    case UpdatePhase::Ended:
+        dialogPhase = DialogPhase::Idle;
+        HandleWaitingDeviceChanges(ops_);
+        break;
+    }
+}
 
 std::wstring MainDialog::LoadMessage(std::uint16_t id) {
     return ::LoadMessage(ops_, id);
@@ -69,8 +97,10 @@ void MainDialog::CloseProgressWindow() {
 }
 
 std::intptr_t OnCommand(DialogOps& ops, UpdateView& view, std::uint16_t commandId) {
-    if (updateInProgress) {
-        return 1;  // a command sent in the middle of an update is dropped
+    if (!TakesCommands(dialogPhase)) {
+        // Sent in the middle of a check or an update (the waits answer sent messages):
+        // closing or starting anything then would cut the talk to the unit short.
+        return 1;
     }
     if (commandId == COMMAND_CLOSE) {
         CloseMainDialog(ops);
@@ -90,10 +120,6 @@ void CloseMainDialog(DialogOps& ops) {
     }
     deviceSession.Reset();
     ops.FinishDialog(2);
-}
-
-bool RefusesEndSession() {
-    return updateInProgress;
 }
 
 bool DrawsRedText(DialogOps& ops, WindowId control) {

@@ -22,6 +22,12 @@ class MainDialog : public UpdateView {
 public:
     explicit MainDialog(DialogOps& ops) : ops_(ops) {}
 
+    // Moves the dialog's phase with the update's. For the command sequence the main
+    // window takes no input and the end of the Windows session is held off; input made
+    // meanwhile is thrown away before anything else is shown. Device changes that waited
+    // are handled once the update has ended.
+    void EnterPhase(UpdatePhase phase) override;
+
     std::wstring LoadMessage(std::uint16_t id) override;
     bool AskConfirmation(const std::wstring& caption, const std::wstring& text) override;
     bool AskYesNo(const std::wstring& caption, const std::wstring& text) override;
@@ -44,15 +50,12 @@ private:
 };
 
 // WM_COMMAND by the low word of wParam: Close ends the dialog, Update runs the whole
-// update; the dialog procedure's result (1 handled, 0 not).
+// update; the dialog procedure's result (1 handled, 0 not). Both are acted on only while
+// the dialog is idle: one that reaches it during a check or an update is dropped.
 std::intptr_t OnCommand(DialogOps& ops, UpdateView& view, std::uint16_t commandId);
 
 // The close sequence: registration dropped, unit given up, dialog ended with 2.
 void CloseMainDialog(DialogOps& ops);
-
-// WM_QUERYENDSESSION: whether to refuse the end of the session. Ending it in the middle
-// of an update would leave the ESC without firmware.
-bool RefusesEndSession();
 
 // WM_CTLCOLORSTATIC: whether the static control is one of the third version line's two,
 // which are drawn red.

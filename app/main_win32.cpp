@@ -1,6 +1,7 @@
 // The program's entry and its dialog procedure: every message goes to its handler.
 // The project's headers come first: windows.h defines some of their names as macros.
 #include "app/dialog_ops_win32.h"
+#include "app/dialog_phase.h"
 #include "app/main_dialog.h"
 #include "app/paint_geometry.h"
 #include "app/platform.h"
@@ -17,6 +18,24 @@
 HINSTANCE appInstance = nullptr;
 
 namespace {
+
+// One copy of the program at a time: the unit hands every reply to every program that has
+// it open, so a second copy would take the first one's replies for its own and the other
+// way round, in the middle of an update.
+constexpr const wchar_t* INSTANCE_MUTEX = L"Local\\QUORVEX.ORVANTA90.FWUpdater";
+// Marks the running copy's window, for a second start to find it.
+constexpr const wchar_t* INSTANCE_PROPERTY = L"QUORVEX.ORVANTA90.FWUpdater";
+
+BOOL CALLBACK BringToFrontIfRunningCopy(HWND window, LPARAM) {
+    if (GetPropW(window, INSTANCE_PROPERTY) == nullptr) {
+        return TRUE;
+    }
+    if (IsIconic(window)) {
+        ShowWindow(window, SW_RESTORE);
+    }
+    SetForegroundWindow(window);
+    return FALSE;
+}
 
 Win32DialogOps dialogOps;
 MainDialog mainDialog(dialogOps);
@@ -59,8 +78,12 @@ INT_PTR CALLBACK MainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM
         PaintLogo(window);
         return 0;
     case WM_INITDIALOG:
+        SetPropW(window, INSTANCE_PROPERTY, window);
         OnInitDialog(dialogOps, reinterpret_cast<WindowId>(window));
         return 1;
+    case WM_DESTROY:
+        RemovePropW(window, INSTANCE_PROPERTY);
+        return 0;
     case WM_COMMAND:
         return OnCommand(dialogOps, mainDialog, LOWORD(wParam));
     case WM_CTLCOLORSTATIC:
@@ -74,7 +97,7 @@ INT_PTR CALLBACK MainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM
         return 0;
     case WM_QUERYENDSESSION:
         // The update's waits deliver this sent message; the answer is the dialog result.
-        SetWindowLongPtrW(window, DWLP_MSGRESULT, RefusesEndSession() ? FALSE : TRUE);
+        SetWindowLongPtrW(window, DWLP_MSGRESULT, RefusesEndSession(dialogPhase) ? FALSE : TRUE);
         return 1;
     case WM_DEVICECHANGE:
         return OnDeviceChange(dialogOps, wParam, static_cast<BroadcastId>(lParam)) != 0 ? 1 : 0;
@@ -86,6 +109,18 @@ INT_PTR CALLBACK MainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
+    // Held until the process ends. A second start touches no device: it shows the running
+    // copy and leaves.
+    SetLastError(ERROR_SUCCESS);
+    HANDLE instanceMutex = CreateMutexW(nullptr, FALSE, INSTANCE_MUTEX);
+    const DWORD mutexError = GetLastError();
+    if (mutexError == ERROR_ALREADY_EXISTS || (instanceMutex == nullptr && mutexError == ERROR_ACCESS_DENIED)) {
+        EnumWindows(BringToFrontIfRunningCopy, 0);
+        if (instanceMutex != nullptr) {
+            CloseHandle(instanceMutex);
+        }
+        return 0;
+    }
     InitCommonControls();
     appInstance = instance;
     deviceSession.Reset();  // no handle is open yet: only the fields are cleared
@@ -96,5 +131,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
         redTextBrush = nullptr;
     }
     RemovePlatform();
+    if (instanceMutex != nullptr) {
+        CloseHandle(instanceMutex);
+    }
     return 0;
 }

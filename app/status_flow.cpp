@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "app/dialog_phase.h"
 #include "app/text_format.h"
 #include "app/version_display.h"
 #include "link/device_session.h"
@@ -29,7 +30,13 @@ wchar_t FoldAscii(wchar_t c) {
 unsigned acceptedChecks = 0;
 
 void CheckConnection(DialogOps& ops, CheckForm form) {
-    const std::int32_t opened = OpenUnit(deviceSession);
+    std::int32_t opened;
+    {
+        // The exchanges wait for the unit; device changes that come meanwhile must not
+        // close it under them.
+        const PhaseScope checking(DialogPhase::Checking);
+        opened = OpenUnit(deviceSession);
+    }
     if (opened != LINK_OK && form == CheckForm::Arrival) {
         // An arrival that brings no usable unit is not reported; a unit opened before
         // its identification failed stays held until it is removed.
@@ -110,8 +117,10 @@ void ShowStatusWithHint(DialogOps& ops, std::uint16_t id) {
 void OnInitDialog(DialogOps& ops, WindowId window) {
     mainWindow = window;
     ops.SetClassIcon(IDI_APP);
+    // A development build says so where nobody can miss it.
     ops.SetTitle(FormatText(TITLE_FORMAT,
-                            {MODEL_NAME, std::uint32_t{IMAGE_VERSION >> 8}, std::uint32_t{IMAGE_VERSION & 0xFF}, L""},
+                            {MODEL_NAME, std::uint32_t{IMAGE_VERSION >> 8}, std::uint32_t{IMAGE_VERSION & 0xFF},
+                             IsDevelopmentBuild() ? DEVELOPMENT_TITLE_MARKER : L""},
                             TITLE_CAPACITY));
     ops.SetItemText(IDC_UNIT_LABEL, LoadMessage(ops, IDS_UNIT_LABEL));
     ops.SetItemText(IDC_BOOTLOADER_LABEL, LoadMessage(ops, IDS_BOOTLOADER_LABEL));
@@ -128,6 +137,7 @@ void OnInitDialog(DialogOps& ops, WindowId window) {
     }
 
     CheckConnection(ops, CheckForm::StartUp);
+    HandleWaitingDeviceChanges(ops);
 }
 
 std::int32_t OnDeviceChange(DialogOps& ops, std::uintptr_t event, BroadcastId broadcast) {
@@ -137,29 +147,29 @@ std::int32_t OnDeviceChange(DialogOps& ops, std::uintptr_t event, BroadcastId br
     if (broadcast == 0 || ops.BroadcastDeviceType(broadcast) != DEVICE_TYPE_INTERFACE) {
         return 1;
     }
+    // The broadcast lives only as long as this message: a change that waits keeps a copy.
+    const wchar_t* name = ops.BroadcastInterfaceName(broadcast);
+    DeliverDeviceChange(ops, {event, name != nullptr ? name : L""});
+    return 1;
+}
 
-    if (event == DBT_EVENT_DEVICE_ARRIVAL) {
+void HandleDeviceChange(DialogOps& ops, const DeviceChange& change) {
+    if (change.event == DBT_EVENT_DEVICE_ARRIVAL) {
         if (deviceSession.handle != NO_DEVICE_HANDLE) {
-            return 1;  // the open unit stays; a second one is ignored
-        }
-        if (updateInProgress) {
-            // Opening a unit now would hand the rest of the update to a unit that was
-            // never locked, unprotected or erased.
-            return 1;
+            return;  // the open unit stays; a second one is ignored
         }
         CheckConnection(ops, CheckForm::Arrival);
-        return 1;
+        return;
     }
 
     if (deviceSession.handle == NO_DEVICE_HANDLE ||
-        !SameDevicePath(ops.BroadcastInterfaceName(broadcast), deviceSession.devicePath.get())) {
-        return 1;
+        !SameDevicePath(change.name.c_str(), deviceSession.devicePath.get())) {
+        return;
     }
     deviceSession.Reset();
     SetUpdateEnabled(ops, false);
     UpdateVersionDisplay(ops);
     ShowStatusWithHint(ops, IDS_CONNECTION_LOST);
-    return 1;
 }
 
 bool SameDevicePath(const wchar_t* name, const wchar_t* devicePath) {

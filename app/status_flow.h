@@ -8,6 +8,8 @@
 
 #include "app/dialog_ops.h"
 
+struct DeviceChange;
+
 constexpr const wchar_t* MODEL_NAME = L"ORVANTA 90";
 constexpr const wchar_t* TITLE_FORMAT = L"QUORVEX %s FW Updater %u.%u %s";
 constexpr std::size_t TITLE_CAPACITY = 256;
@@ -34,7 +36,12 @@ void ShowStatusWithHint(DialogOps& ops, std::uint16_t id);
 void OnInitDialog(DialogOps& ops, WindowId window);
 
 // WM_DEVICECHANGE: 1 for arrival and removal, whatever was done, 0 for other events.
+// An arrival or removal of a device interface is handled now, or once the dialog's phase
+// allows (app/dialog_phase.h).
 std::int32_t OnDeviceChange(DialogOps& ops, std::uintptr_t event, BroadcastId broadcast);
+
+// The handling of one device-interface arrival or removal itself.
+void HandleDeviceChange(DialogOps& ops, const DeviceChange& change);
 
 // The removal's interface name names the open unit: the whole strings, with the ASCII
 // letters compared without case and every other character as it is.

@@ -4,6 +4,8 @@
 
 #include <mmsystem.h>
 
+#include "link/window_wait_win32.h"
+
 #ifndef CREATE_WAITABLE_TIMER_HIGH_RESOLUTION
 #define CREATE_WAITABLE_TIMER_HIGH_RESOLUTION 0x00000002
 #endif
@@ -47,14 +49,8 @@ void Win32Clock::Sleep(std::uint32_t ms) {
     const DWORD savedError = GetLastError();
     const std::int64_t deadline = Ticks() + Scale(ms, frequency_, 1000);
     for (;;) {
-        // Paint and sent messages only (a sent message is delivered inside PeekMessage):
-        // the windows stay drawn and are never marked hung, while clicks, keys and posted
-        // commands wait in the queue until the update is over.
-        MSG message;
-        while (Ticks() < deadline &&
-               PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE | PM_QS_PAINT)) {
-            DispatchMessageW(&message);
-        }
+        // Paint and sent messages only: the windows stay drawn and are never marked hung,
+        // while clicks, keys and posted commands wait in the queue.
         const std::int64_t left = deadline - Ticks();
         if (left <= lead_) {
             break;
@@ -62,8 +58,7 @@ void Win32Clock::Sleep(std::uint32_t ms) {
         LARGE_INTEGER due;
         due.QuadPart = -Scale(left - lead_, 10'000'000, frequency_);  // relative, 100 ns
         SetWaitableTimer(timer_, &due, 0, nullptr, nullptr, FALSE);
-        if (MsgWaitForMultipleObjectsEx(1, &timer_, INFINITE, QS_PAINT | QS_SENDMESSAGE, 0) ==
-            WAIT_FAILED) {
+        if (WaitServicingWindows(timer_, INFINITE) == WAIT_FAILED) {
             ::Sleep(1);  // no timer could be made: wait in small steps rather than spin
         }
     }

@@ -119,6 +119,9 @@ struct DeviceSession {
     EscAppInfo escAppInfo{};
     EscBootInfo escBootInfo{};
     std::uint16_t productId = 0;
+    // Which opening of a unit this record holds (0: none). A unit given up and found
+    // again, or another unit in its place, has a new number, even on the same path.
+    std::uint32_t openSerial = 0;
 
     // Closes the handle if one is open, frees the path, zeroes every field and sets
     // handle to -1. Every path that gives the unit up goes through here.

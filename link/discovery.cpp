@@ -19,6 +19,9 @@ bool ReportLengthsUsable(std::uint32_t outLength, std::uint32_t inLength) {
            inLength >= MIN_IN_REPORT_LENGTH && inLength <= MAX_REPORT_LENGTH;
 }
 
+// Numbers every opening of a unit in this run.
+std::uint32_t openings = 0;
+
 }  // namespace
 
 std::int32_t OpenUnit(DeviceSession& session) {
@@ -46,6 +49,7 @@ std::int32_t OpenUnit(DeviceSession& session) {
         }
         session.productId = attributes.productId;
         session.handle = handle;
+        session.openSerial = ++openings;
         session.devicePath = std::make_unique<wchar_t[]>(path.size() + 1);
         std::copy(path.begin(), path.end(), session.devicePath.get());
         session.devicePath[path.size()] = L'\0';

@@ -11,6 +11,8 @@ extern "C" {
 
 #include <memory>
 
+#include "link/window_wait_win32.h"
+
 struct HidInterfaceList {
     HDEVINFO info;
     GUID hidGuid;
@@ -42,7 +44,8 @@ bool Transfer(DeviceHandle handle, bool write, std::uint8_t* buffer, std::uint32
                     : ReadFile(file, buffer, length, nullptr, &overlapped);
     if (ok || GetLastError() == ERROR_IO_PENDING) {
         DWORD transferred = 0;
-        if (WaitForSingleObject(overlapped.hEvent, timeoutMs) == WAIT_OBJECT_0) {
+        // The window stays alive for as long as a silent unit takes to time out.
+        if (WaitServicingWindows(overlapped.hEvent, timeoutMs) == WAIT_OBJECT_0) {
             ok = GetOverlappedResult(file, &overlapped, &transferred, FALSE);
         } else {
             CancelIoEx(file, &overlapped);

@@ -8,6 +8,7 @@
 #include "link/clock_win32.h"
 #include "sim/sim_control.h"
 #include "sim/sim_unit.h"
+#include "update/firmware_update.h"
 
 #include <windows.h>
 
@@ -29,23 +30,8 @@ extern "C" {
 
 namespace {
 
-// The unit's own reply delays wait on this clock: a plain wait, so nothing reaches the
-// dialog from inside a report write or read.
-class PlainClock : public Clock {
-public:
-    void Sleep(std::uint32_t ms) override { ::Sleep(ms); }
-    std::uint64_t NowMicros() override {
-        LARGE_INTEGER now;
-        LARGE_INTEGER frequency;
-        QueryPerformanceCounter(&now);
-        QueryPerformanceFrequency(&frequency);
-        return static_cast<std::uint64_t>(now.QuadPart / frequency.QuadPart * 1'000'000 +
-                                          now.QuadPart % frequency.QuadPart * 1'000'000 / frequency.QuadPart);
-    }
-    std::uint32_t LastError() override { return GetLastError(); }
-};
-
-PlainClock busClock;
+// The unit's reply delays wait on the dialog's clock, as a read of a real unit waits:
+// the window stays alive, and a driver's commands arrive in the middle of a transfer.
 std::optional<Win32Clock> dialogClock;
 std::optional<SimHidHost> bus;
 std::optional<SimBusControl> control;
@@ -112,16 +98,18 @@ LRESULT CALLBACK ControlWindowProc(HWND window, UINT message, WPARAM wParam, LPA
 void InstallPlatform() {
     dialogClock.emplace();
     systemClock = &*dialogClock;
-    bus.emplace(busClock);
+    bus.emplace(*dialogClock);
     bus->setLastError = [](std::uint32_t error) { SetLastError(error); };
     hidHost = &*bus;
+    // The simulated unit may take the build's placeholder images.
+    placeholderImagesAllowed = true;
 
     const std::string scenario = SimScenarioFromEnvironment(_wgetenv(SIM_SCENARIO_VARIABLE));
     if (!LoadSimScenario(scenario, *bus)) {
         std::fprintf(stderr, "unknown %ls scenario \"%s\": starting with no device\n",
                      SIM_SCENARIO_VARIABLE, scenario.c_str());
     }
-    control.emplace(*bus, busClock, DeliverNow, DeliverLater);
+    control.emplace(*bus, *dialogClock, DeliverNow, DeliverLater);
 
     WNDCLASSW windowClass{};
     windowClass.lpfnWndProc = ControlWindowProc;

@@ -458,6 +458,14 @@ bool SimHidHost::Read(DeviceHandle handle, std::uint8_t* report, std::uint32_t l
     }
     if (pending->delayMs > 0) {
         clock_.Sleep(pending->delayMs);
+        // The wait may let the bus change: a unit taken off meanwhile sends nothing more.
+        file = File(handle);
+        if (file == nullptr) {
+            return Fail(SIM_LAST_ERROR_INVALID_HANDLE);
+        }
+        if (!file->device->present) {
+            return Fail(SIM_LAST_ERROR_DEVICE_NOT_CONNECTED);
+        }
     }
     for (std::uint32_t i = 0; i < length; ++i) {
         report[i] = i < REPORT_SIZE ? pending->bytes[i] : 0;

@@ -198,9 +198,14 @@ public:
     std::uint64_t now = 1'000'000;
     std::uint32_t lastError = 0;
     std::vector<std::uint32_t> sleeps;
+    // Runs at the end of each wait, as the messages a real wait delivers would.
+    std::function<void()> duringSleep;
     void Sleep(std::uint32_t ms) override {
         sleeps.push_back(ms);
         now += std::uint64_t{ms} * 1000;
+        if (duringSleep) {
+            duringSleep();
+        }
     }
     std::uint64_t NowMicros() override { return now; }
     std::uint32_t LastError() override { return lastError; }

@@ -11,20 +11,24 @@
 
 FirmwareImageLoader firmwareImageLoader = LoadFirmwareImage;
 
-bool updateInProgress = false;
+bool placeholderImagesAllowed = false;
+
+bool IsDevelopmentBuild() {
+    return FirmwareImagesArePlaceholders() && !placeholderImagesAllowed;
+}
 
 namespace {
 
 // The command sequence runs between these two: the computer is kept awake, the waits are
-// precise, and the window knows to leave the unit alone.
-void BeginSequence() {
-    updateInProgress = true;
+// precise, and the window leaves the unit to the update.
+void BeginSequence(UpdateView& view) {
+    view.EnterPhase(UpdatePhase::Running);
     systemClock->BeginUpdatePeriod();
 }
 
-void EndSequence() {
+void EndSequence(UpdateView& view) {
     systemClock->EndUpdatePeriod();
-    updateInProgress = false;
+    view.EnterPhase(UpdatePhase::Reporting);
 }
 
 // Between a failure text and its error-code line.
@@ -79,6 +83,13 @@ std::wstring FormatCodeLine(const std::wstring& format, std::int32_t code, std::
     return line;
 }
 
+// A failure before the sequence: nothing was sent.
+void Fail(UpdateView& view, std::uint16_t textId, std::int32_t code, std::uint32_t systemError) {
+    view.EnterPhase(UpdatePhase::Reporting);
+    const std::wstring caption = LoadText(view, IDS_UPDATE_FAILED_CAPTION);
+    ReportUpdateFailure(view, LoadText(view, textId), caption, code, systemError);
+}
+
 // A failing step: the system error is taken before anything else can change it, the
 // update period ends before the box waits for the user, then the one failure report.
 void FailStep(UpdateView& view, std::uint16_t textId, std::int32_t code, bool progressOpen) {
@@ -86,7 +97,7 @@ void FailStep(UpdateView& view, std::uint16_t textId, std::int32_t code, bool pr
     if (progressOpen) {
         view.CloseProgressWindow();
     }
-    EndSequence();
+    EndSequence(view);
     const std::wstring caption = LoadText(view, IDS_UPDATE_FAILED_CAPTION);
     const std::wstring text = LoadText(view, textId);
     ReportUpdateFailure(view, text, caption, code, systemError);
@@ -200,23 +211,33 @@ void ReportUpdateFailure(UpdateView& view, const std::wstring& text, const std::
     view.SetStatusText(LoadText(view, IDS_UPDATE_FAILED));
 }
 
-void RunFirmwareUpdate(UpdateView& view) {
-    // 1. A unit must be open.
-    if (deviceSession.handle == NO_DEVICE_HANDLE) {
-        const std::uint32_t systemError = systemClock->LastError();
-        const std::wstring caption = LoadText(view, IDS_UPDATE_FAILED_CAPTION);
-        ReportUpdateFailure(view, LoadText(view, IDS_UNIT_NOT_DETECTED), caption, LINK_NO_DEVICE,
-                            systemError);
+namespace {
+
+void RunUpdate(UpdateView& view) {
+    // A development build refuses before anything else: its images are not firmware.
+    if (IsDevelopmentBuild()) {
+        view.EnterPhase(UpdatePhase::Reporting);
+        view.ShowErrorBox(LoadText(view, IDS_UPDATE_FAILED_CAPTION), DEVELOPMENT_BUILD_REFUSAL);
         return;
     }
 
+    // 1. A unit must be open.
+    if (deviceSession.handle == NO_DEVICE_HANDLE) {
+        Fail(view, IDS_UNIT_NOT_DETECTED, LINK_NO_DEVICE, systemClock->LastError());
+        return;
+    }
+    const std::uint32_t unitToUpdate = deviceSession.openSerial;
+
     // 2. and 3. The questions; anything but OK / Yes leaves everything as it was. The
-    // unit may be removed while a question is open: then 5a fails with -1.
+    // window handles device changes while a question is open, so the unit may be gone
+    // or another one open when the answer comes.
+    view.EnterPhase(UpdatePhase::Asking);
     if (!view.AskConfirmation(LoadText(view, IDS_CONFIRM_CAPTION), LoadText(view, IDS_CONFIRM_TEXT))) {
         return;
     }
     const std::uint16_t installed = deviceSession.escAppInfo.escFirmwareVersion;
-    if (installed >= IMAGE_VERSION && installed != NO_FIRMWARE_VERSION) {
+    if (installed >= IMAGE_VERSION && installed != NO_FIRMWARE_VERSION &&
+        deviceSession.openSerial == unitToUpdate) {
         if (!view.AskYesNo(LoadText(view, IDS_NEWER_FIRMWARE_CAPTION), LoadText(view, IDS_OLDER_FIRMWARE))) {
             return;
         }
@@ -226,14 +247,20 @@ void RunFirmwareUpdate(UpdateView& view) {
     // the unit; the general failure text is the only honest one for it.
     const FirmwareImage image = firmwareImageLoader(IMAGE_RESOURCE_ID);
     if (!IsSendableImage(image)) {
-        const std::uint32_t systemError = systemClock->LastError();
-        const std::wstring caption = LoadText(view, IDS_UPDATE_FAILED_CAPTION);
-        ReportUpdateFailure(view, LoadText(view, IDS_UPDATE_FAILED), caption, LINK_NO_DEVICE, systemError);
+        Fail(view, IDS_UPDATE_FAILED, LINK_NO_DEVICE, systemClock->LastError());
+        return;
+    }
+
+    // Only the unit the user confirmed is written to. Another unit opened in the
+    // meantime (even one on the same path) could carry another model's ESC; the failure
+    // report gives it up, so it is examined afresh when it next arrives.
+    if (deviceSession.handle == NO_DEVICE_HANDLE || deviceSession.openSerial != unitToUpdate) {
+        Fail(view, IDS_LOCK_FAILED, LINK_NO_DEVICE, systemClock->LastError());
         return;
     }
 
     // 5. The command sequence. From here on every ending closes the update period.
-    BeginSequence();
+    BeginSequence(view);
 
     std::int32_t outcome = SetSystemLock();
     if (outcome != LINK_OK) {
@@ -270,14 +297,21 @@ void RunFirmwareUpdate(UpdateView& view) {
     }
 
     WindDown();
-    EndSequence();
+    EndSequence(view);
 
-    // 8. Success. A removal in the wait after the last block leaves every block written
-    // but no unit open; the version then belongs to no session and is not recorded.
+    // 8. Success. Every block was written, even if the unit left the bus after the last
+    // reply and the wind-down failed.
     if (deviceSession.handle != NO_DEVICE_HANDLE) {
         deviceSession.escAppInfo.escFirmwareVersion = IMAGE_VERSION;
     }
     view.SetUpdateEnabled(false);
     view.UpdateVersionDisplay();
     view.SetStatusText(LoadText(view, IDS_UPDATE_SUCCEEDED));
+}
+
+}  // namespace
+
+void RunFirmwareUpdate(UpdateView& view) {
+    RunUpdate(view);
+    view.EnterPhase(UpdatePhase::Ended);
 }

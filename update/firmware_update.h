@@ -19,18 +19,31 @@ constexpr std::uint32_t ERASE_DELAY_MS = 4000;
 using FirmwareImageLoader = FirmwareImage (*)(std::uint16_t id);
 extern FirmwareImageLoader firmwareImageLoader;
 
-// True while the command sequence of an update runs. Its waits keep the window alive, so
-// the window's handlers can run in the middle of it; they must then neither open a unit
-// nor start or end anything.
-extern bool updateInProgress;
+// Whether the update may send placeholder images (FirmwareImagesArePlaceholders): only a
+// program whose unit is simulated sets this. Elsewhere such a program is a development
+// build and refuses every update.
+extern bool placeholderImagesAllowed;
+
+// A program that carries placeholder images and may not send them.
+bool IsDevelopmentBuild();
+
+// What a development build says about itself: the end of its window title, and the text
+// of the box that refuses the update.
+constexpr const wchar_t* DEVELOPMENT_TITLE_MARKER = L"- development build, no firmware";
+constexpr const wchar_t* DEVELOPMENT_BUILD_REFUSAL =
+    L"This is a development build of the updater. It carries placeholder images instead of the "
+    L"firmware release and must never write them to an ESC.\r\n\r\n"
+    L"Nothing was sent to the programming unit. Use an updater built with the firmware release.";
 
 // Runs one update of the ESC behind the open unit (the global DeviceSession) and
-// reports its outcome through view. Returns when the update has ended. The command
-// sequence is bracketed by systemClock's BeginUpdatePeriod/EndUpdatePeriod on every
-// ending. The unit may vanish under it (a removal handled during a question or a wait
-// resets deviceSession): the next exchange then fails and the update is reported failed.
-// An image that is missing, empty or not whole 32-bit words is refused before anything
-// is sent, with the general failure text.
+// reports its outcome through view, telling view each phase it enters. Returns when the
+// update has ended. The command sequence is bracketed by systemClock's
+// BeginUpdatePeriod/EndUpdatePeriod on every ending.
+// The sequence runs only on the very unit that was open when the update began: if it was
+// given up or replaced while a question was open, nothing is sent, the unit held by then
+// is given up, and the update fails as a removed unit does (40026, no code line).
+// A development build, and an image that is missing, empty or not whole 32-bit words,
+// are refused before anything is sent.
 void RunFirmwareUpdate(UpdateView& view);
 
 // The one failure path: gives the unit up, disables Update, shows the error box and

@@ -10,3 +10,7 @@ struct FirmwareImage {
 };
 
 FirmwareImage LoadFirmwareImage(std::uint16_t id);
+
+// True when the program carries the build's placeholder images instead of a firmware
+// release: pseudo-random bytes that must never reach a real ESC.
+bool FirmwareImagesArePlaceholders();

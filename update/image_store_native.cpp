@@ -13,3 +13,11 @@ FirmwareImage LoadFirmwareImage(std::uint16_t id) {
     }
     return {nullptr, 0};
 }
+
+#ifndef ORV_PLACEHOLDER_FIRMWARE
+#error "the build must say whether its firmware images are placeholders"
+#endif
+
+bool FirmwareImagesArePlaceholders() {
+    return ORV_PLACEHOLDER_FIRMWARE != 0;
+}

@@ -13,3 +13,11 @@ FirmwareImage LoadFirmwareImage(std::uint16_t id) {
     return {static_cast<const std::uint8_t*>(LockResource(loaded)),
             static_cast<std::uint32_t>(SizeofResource(module, found))};
 }
+
+#ifndef ORV_PLACEHOLDER_FIRMWARE
+#error "the build must say whether its firmware images are placeholders"
+#endif
+
+bool FirmwareImagesArePlaceholders() {
+    return ORV_PLACEHOLDER_FIRMWARE != 0;
+}

@@ -4,9 +4,21 @@
 #include <cstdint>
 #include <string>
 
+// Where an update stands, told to the view as it moves on, so that the window can decide
+// what its own handlers may do meanwhile.
+enum class UpdatePhase {
+    Asking,     // a question is open; nothing has been sent
+    Running,    // the command sequence is talking to the unit
+    Reporting,  // the sequence is over (or never began) and the outcome is being shown
+    Ended,      // the update has returned control to the window
+};
+
 class UpdateView {
 public:
     virtual ~UpdateView() = default;
+
+    // Called at every change of phase; Ended comes last, once, on every path.
+    virtual void EnterPhase(UpdatePhase phase) = 0;
 
     // The catalogue text of a message id in the user's language.
     virtual std::wstring LoadMessage(std::uint16_t id) = 0;

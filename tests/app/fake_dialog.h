@@ -6,16 +6,19 @@
 #include <deque>
 #include <functional>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "app/dialog_ops.h"
+#include "app/dialog_phase.h"
 #include "link/device_session.h"
 #include "res/catalogue.h"
 #include "res/resource.h"
 #include "sim/sim_unit.h"
+#include "update/firmware_update.h"
 
 // What a WM_DEVICECHANGE's lParam points at, for the fake.
 struct TestBroadcast {
@@ -177,6 +180,27 @@ public:
     void DestroyTopLevelWindow(WindowId window) override {
         log.push_back(L"destroy " + std::to_wstring(window));
     }
+    void EnableMainWindow(bool on) override {
+        mainWindowEnabled = on;
+        log.push_back(std::wstring(L"main window ") + (on ? L"1" : L"0"));
+    }
+    void DiscardInput() override {
+        log.push_back(L"discard input");
+        queuedInput.clear();
+    }
+    void BlockSessionEnd(const std::wstring& reason) override {
+        sessionEndReason = reason;
+        log.push_back(L"block session end " + reason);
+    }
+    void AllowSessionEnd() override {
+        sessionEndReason.reset();
+        log.push_back(L"allow session end");
+    }
+
+    bool mainWindowEnabled = true;
+    std::optional<std::wstring> sessionEndReason;
+    // Input the user made and the queue still holds: commands by id.
+    std::vector<std::uint16_t> queuedInput;
 };
 
 // The dialog over the simulated bus and a fake clock, installed as the program's
@@ -193,8 +217,14 @@ protected:
         systemClock = &clock;
         mainWindow = 0;
         deviceNotification = 0;
+        ResetDialogPhase();
+        placeholderImagesAllowed = true;  // the simulated unit takes the build's images
     }
     void TearDown() override {
+        EXPECT_EQ(dialogPhase, DialogPhase::Idle) << "every handler leaves the dialog idle";
+        EXPECT_EQ(WaitingDeviceChanges(), 0u) << "no device change is left waiting";
+        ResetDialogPhase();
+        placeholderImagesAllowed = false;
         deviceSession.Reset();
         hidHost = nullptr;
         systemClock = nullptr;

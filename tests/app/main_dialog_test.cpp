@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "app/dialog_phase.h"
 #include "app/main_dialog.h"
 #include "app/status_flow.h"
 #include "sim/sim_unit.h"
@@ -324,53 +325,395 @@ TEST_F(WholeUpdate, RemovalWhileTheQuestionIsOpenFailsTheLockStep) {
     EXPECT_FALSE(dialog.Enabled(IDC_UPDATE));
 }
 
-// The update's waits keep the window alive, so the dialog's handlers run in the middle of
-// the sequence. A quick re-plug there must not hand the rest of the update to a unit that
-// was never locked, unprotected or erased, nor may a sent command start or end anything.
-TEST_F(WholeUpdate, HandlersRunningDuringTheSequenceLeaveTheUpdateAlone) {
-    struct HookClock : FakeClock {
-        std::function<void()> afterSleep;
-        void Sleep(std::uint32_t ms) override {
-            FakeClock::Sleep(ms);
-            if (afterSleep) {
-                afterSleep();
-            }
+// ---- the update is safe under what a user does meanwhile ----
+
+const std::wstring UNIT_A = SimUnitPath(PRODUCT_TUNE_BOX, 0);
+const std::wstring UNIT_B = SimUnitPath(PRODUCT_TUNE_BOX, 1);
+constexpr std::uint32_t DEVICE_NOT_CONNECTED = SIM_LAST_ERROR_DEVICE_NOT_CONNECTED;
+
+// A ready unit A, opened and accepted at start, and helpers that act as Windows would
+// while the update waits: take a unit off the bus and send the removal, plug one in and
+// send the arrival.
+class UpdateUnderUserActions : public WholeUpdate {
+protected:
+    SimulatedUnit* unitA = nullptr;
+
+    void SetUp() override {
+        WholeUpdate::SetUp();
+        bus.setLastError = [this](std::uint32_t error) { clock.lastError = error; };
+    }
+    void TearDown() override {
+        clock.duringSleep = nullptr;
+        WholeUpdate::TearDown();
+    }
+    void StartWith(const char* scenario) {
+        ASSERT_TRUE(LoadSimScenario(scenario, bus));
+        unitA = bus.Unit(UNIT_A);
+        OnInitDialog(dialog, FAKE_MAIN_WINDOW);
+        ASSERT_EQ(dialog.Status(), Msg(IDS_READY));
+        ASSERT_TRUE(dialog.Enabled(IDC_UPDATE));
+    }
+    void Remove(const std::wstring& path) {
+        bus.Unplug(path);
+        const TestBroadcast removal{5, path};
+        EXPECT_EQ(OnDeviceChange(dialog, 0x8004, BroadcastOf(removal)), 1);
+    }
+    SimulatedUnit& Arrive(const std::wstring& path, const SimConfig& config = SimConfig{}) {
+        SimulatedUnit& unit = bus.Plug(path, config);
+        const TestBroadcast arrival{5, path};
+        EXPECT_EQ(OnDeviceChange(dialog, 0x8000, BroadcastOf(arrival)), 1);
+        return unit;
+    }
+    // The commands unit A received after its identification.
+    std::vector<std::uint8_t> UpdateCommandsOfA(std::size_t identification) const {
+        const std::vector<std::uint8_t> all = unitA->Commands();
+        return {all.begin() + static_cast<std::ptrdiff_t>(identification), all.end()};
+    }
+    // The error box's text: the step's text and, unless null, the code line's numbers.
+    std::wstring FailureText(std::uint16_t id, const wchar_t* numbers) const {
+        std::wstring text = Msg(id);
+        if (numbers != nullptr) {
+            text += L"\r\nThe system shows following errorcode: ";
+            text += numbers;
         }
-    } hookClock;
-    ASSERT_TRUE(LoadSimScenario("ready", bus));
-    OnInitDialog(dialog, FAKE_MAIN_WINDOW);
-    systemClock = &hookClock;
-    const std::wstring first = SimUnitPath(PRODUCT_TUNE_BOX, 0);
-    const std::wstring second = SimUnitPath(PRODUCT_TUNE_BOX, 1);
-    bool inSequence = false;
-    hookClock.afterSleep = [&] {
-        inSequence = inSequence || updateInProgress;
-        if (hookClock.sleeps.size() != 7) {  // the wait after the first block
+        return text;
+    }
+};
+
+// Unit A is ready and the user presses Update; while a question is open A is pulled and
+// B plugged in. Whatever B is, the sequence must not reach it: it could carry another
+// model's ESC. B held or accepted by then is given up, to be examined at its next arrival.
+struct SwapCase {
+    const char* name;
+    const char* scenario;       // what A is: "newer" asks the version question as well
+    std::uint32_t swapAtBox;    // flags of the box during which the swap happens
+    bool bHeld;                 // B's ESC answers the bootloader query with error 5
+    bool samePath;              // B comes on A's path (another unit in the same port)
+};
+
+class SwapDuringQuestion : public UpdateUnderUserActions, public ::testing::WithParamInterface<SwapCase> {};
+
+TEST_P(SwapDuringQuestion, SendsNothingToEitherUnitAndGivesTheOtherUp) {
+    const SwapCase& c = GetParam();
+    StartWith(c.scenario);
+    dialog.answers = {1, 6};  // OK, and Yes where the version question comes
+    const std::size_t identificationOfA = unitA->requests.size();
+    const std::wstring pathB = c.samePath ? UNIT_A : UNIT_B;
+    SimulatedUnit* unitB = nullptr;
+    std::size_t identificationOfB = 0;
+    dialog.whileBoxOpen = [&](const BoxCall& box) {
+        if (box.flags != c.swapAtBox) {
             return;
         }
-        bus.Unplug(first);
-        const TestBroadcast removal{5, first};
-        EXPECT_EQ(OnDeviceChange(dialog, 0x8004, BroadcastOf(removal)), 1);
-        ASSERT_TRUE(LoadSimScenario("ready", bus, 1));
-        const TestBroadcast arrival{5, second};
+        Remove(UNIT_A);
+        SimConfig config;
+        unitB = &bus.Plug(pathB, config);
+        if (c.bHeld) {
+            unitB->commandFaults[{CMD_READ_ESC_BOOT_INFO, 0}] = {SimFault::Kind::ErrorReply, 5};
+        }
+        const TestBroadcast arrival{5, pathB};
         EXPECT_EQ(OnDeviceChange(dialog, 0x8000, BroadcastOf(arrival)), 1);
-        EXPECT_EQ(OnCommand(dialog, view, COMMAND_UPDATE), 1);
-        EXPECT_EQ(OnCommand(dialog, view, COMMAND_CLOSE), 1);
-        EXPECT_TRUE(RefusesEndSession());
+        identificationOfB = unitB->requests.size();
+        EXPECT_GT(identificationOfB, 0u) << "B was opened and identified at its arrival";
     };
 
     EXPECT_EQ(OnCommand(dialog, view, COMMAND_UPDATE), 1);
 
-    EXPECT_TRUE(inSequence);
-    EXPECT_FALSE(updateInProgress);
-    EXPECT_TRUE(bus.Unit(second)->requests.empty()) << "nothing reaches the new unit";
-    EXPECT_EQ(deviceSession.handle, NO_DEVICE_HANDLE);
-    ASSERT_EQ(dialog.boxes.size(), 2u) << "the confirmation and the failure, nothing else";
-    EXPECT_EQ(dialog.boxes[1].text, Msg(IDS_BLOCK_FAILED)) << "code -1: no code line";
+    ASSERT_NE(unitB, nullptr);
+    EXPECT_EQ(unitB->requests.size(), identificationOfB) << "nothing of the update reached B";
+    EXPECT_EQ(unitB->flash, SimulatedUnit(SimConfig{}).flash) << "B's firmware is untouched";
+    EXPECT_EQ(unitA->requests.size(), identificationOfA) << "nor A";
+    ASSERT_FALSE(dialog.boxes.empty());
+    EXPECT_EQ(dialog.boxes.back().caption, Msg(IDS_UPDATE_FAILED_CAPTION));
+    EXPECT_EQ(dialog.boxes.back().text, FailureText(IDS_LOCK_FAILED, nullptr));
     EXPECT_EQ(dialog.Status(), Msg(IDS_UPDATE_FAILED));
     EXPECT_FALSE(dialog.Enabled(IDC_UPDATE));
-    EXPECT_TRUE(dialog.endResults.empty()) << "Close was not acted on in the middle";
-    EXPECT_FALSE(RefusesEndSession()) << "the session may end once the update is over";
+    EXPECT_EQ(deviceSession.handle, NO_DEVICE_HANDLE) << "B was given up";
+    EXPECT_EQ(bus.OpenHandleCount(), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, SwapDuringQuestion,
+    ::testing::Values(SwapCase{"HeldUnitDuringConfirmation", "ready", 0x31, true, false},
+                      SwapCase{"AcceptedUnitDuringConfirmation", "ready", 0x31, false, false},
+                      SwapCase{"UnitOnTheSamePathDuringConfirmation", "ready", 0x31, false, true},
+                      SwapCase{"HeldUnitDuringVersionQuestion", "newer", 0x34, true, false},
+                      SwapCase{"AcceptedUnitOnTheSamePathDuringVersionQuestion", "newer", 0x34, false, true}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(UpdateUnderUserActions, UnitThatStaysThroughTheQuestionsIsUpdated) {
+    StartWith("newer");
+    dialog.answers = {1, 6};  // OK, Yes
+    const std::uint32_t opened = deviceSession.openSerial;
+    EXPECT_NE(opened, 0u);
+
+    EXPECT_EQ(OnCommand(dialog, view, COMMAND_UPDATE), 1);
+
+    ASSERT_EQ(dialog.boxes.size(), 2u) << "both questions, no failure";
+    EXPECT_EQ(dialog.Status(), Msg(IDS_UPDATE_SUCCEEDED));
+    EXPECT_EQ(deviceSession.openSerial, opened);
+    EXPECT_TRUE(std::equal(smallImage.begin(), smallImage.end(), unitA->flash.begin()));
+}
+
+// A unit pulled during the command sequence: the removal waits until the update has
+// ended, the exchange in progress fails on its own, and the box names that step with its
+// code line (the write or read failed, and Windows' "device not connected", 0x48f).
+struct PullCase {
+    const char* name;
+    std::size_t wait;          // the update's wait (from 0) during which the unit is pulled
+    std::uint16_t failureText;
+    const wchar_t* numbers;
+};
+
+class PullDuringSequence : public UpdateUnderUserActions, public ::testing::WithParamInterface<PullCase> {};
+
+TEST_P(PullDuringSequence, FailsTheStepInProgressWithItsCodeLine) {
+    const PullCase& c = GetParam();
+    StartWith("ready");
+    const std::size_t waitsBefore = clock.sleeps.size();
+    bool handledMeanwhile = true;
+    clock.duringSleep = [&] {
+        if (clock.sleeps.size() - waitsBefore - 1 == c.wait) {
+            Remove(UNIT_A);
+            handledMeanwhile = deviceSession.handle == NO_DEVICE_HANDLE;
+        }
+    };
+
+    EXPECT_EQ(OnCommand(dialog, view, COMMAND_UPDATE), 1);
+
+    EXPECT_FALSE(handledMeanwhile) << "the removal waited for the update's end";
+    ASSERT_EQ(dialog.boxes.size(), 2u);
+    EXPECT_EQ(dialog.boxes[1].text, FailureText(c.failureText, c.numbers));
+    EXPECT_EQ(dialog.Status(), Msg(IDS_UPDATE_FAILED)) << "the removal found no unit open afterwards";
+    EXPECT_FALSE(dialog.Enabled(IDC_UPDATE));
+    EXPECT_EQ(deviceSession.handle, NO_DEVICE_HANDLE);
+    EXPECT_EQ(bus.OpenHandleCount(), 0u);
+}
+
+// Waits: 0 before 5b, 1 before 5c, 2 inside the erase before its reply is read, 3 the
+// 4000 ms after it, 4 before 5d, 5 before 5e, 6 after the first block.
+INSTANTIATE_TEST_SUITE_P(
+    Steps, PullDuringSequence,
+    ::testing::Values(PullCase{"BeforeProtectionOff", 0, IDS_PROTECT_FAILED, L"0xfffffffe-0x0000048f"},
+                      PullCase{"BeforeErase", 1, IDS_ERASE_FAILED, L"0xfffffffe-0x0000048f"},
+                      PullCase{"WhileEraseRuns", 2, IDS_ERASE_FAILED, L"0xfffffffd-0x0000048f"},
+                      PullCase{"AfterErase", 3, IDS_ADDRESS_FAILED, L"0xfffffffe-0x0000048f"},
+                      PullCase{"BeforeAddress", 4, IDS_ADDRESS_FAILED, L"0xfffffffe-0x0000048f"},
+                      PullCase{"BeforeTransfer", 5, IDS_BLOCK_FAILED, L"0xfffffffe-0x0000048f"},
+                      PullCase{"AfterFirstBlock", 6, IDS_BLOCK_FAILED, L"0xfffffffe-0x0000048f"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(UpdateUnderUserActions, PullWhileABlockReplyIsAwaitedFailsTheRead) {
+    StartWith("ready");
+    // The second block's reply takes 7 ms; the unit is pulled while it is awaited.
+    unitA->replyDelayMs[unitA->exchanges + 5] = 7;
+    clock.duringSleep = [&] {
+        if (clock.sleeps.back() == 7) {
+            Remove(UNIT_A);
+        }
+    };
+
+    EXPECT_EQ(OnCommand(dialog, view, COMMAND_UPDATE), 1);
+
+    ASSERT_EQ(dialog.boxes.size(), 2u);
+    EXPECT_EQ(dialog.boxes[1].text, FailureText(IDS_BLOCK_FAILED, L"0xfffffffd-0x0000048f"));
+    EXPECT_EQ(dialog.Status(), Msg(IDS_UPDATE_FAILED));
+}
+
+// Arrivals wait as well, and are handled once the update has ended: a unit plugged in
+// again during the transfer, or while the failure box is open, is found without another
+// replug, and its ready status comes after the failure status.
+TEST_F(UpdateUnderUserActions, ArrivalsDuringSequenceAndFailureBoxAreHandledAfterTheUpdate) {
+    for (const bool duringBox : {false, true}) {
+        SCOPED_TRACE(duringBox ? "during the failure box" : "during the sequence");
+        deviceSession.Reset();
+        bus.Unplug(UNIT_A);
+        bus.Unplug(UNIT_B);
+        const std::wstring pathA = duringBox ? SimUnitPath(PRODUCT_TUNE_BOX, 2) : UNIT_A;
+        SimulatedUnit& a = bus.Plug(pathA, SimConfig{});
+        const TestBroadcast arrivalA{5, pathA};
+        OnDeviceChange(dialog, 0x8000, BroadcastOf(arrivalA));
+        ASSERT_EQ(dialog.Status(), Msg(IDS_READY));
+        dialog.boxes.clear();
+        SimulatedUnit* b = nullptr;
+        const std::size_t waitsBefore = clock.sleeps.size();
+        if (duringBox) {
+            a.commandFaults[{CMD_WRITE_BLOCK, 1}] = {SimFault::Kind::ErrorReply, SIM_ERROR_BLOCK_FAILED};
+            dialog.whileBoxOpen = [&](const BoxCall& box) {
+                if (box.flags == 0x10) {
+                    Remove(pathA);
+                    b = &Arrive(UNIT_B);
+                    EXPECT_TRUE(b->requests.empty()) << "not opened while the box is open";
+                }
+            };
+        } else {
+            clock.duringSleep = [&] {
+                if (clock.sleeps.size() - waitsBefore == 8) {  // after the second block
+                    Remove(pathA);
+                    b = &Arrive(UNIT_B);
+                    EXPECT_TRUE(b->requests.empty()) << "not opened during the sequence";
+                }
+            };
+        }
+
+        EXPECT_EQ(OnCommand(dialog, view, COMMAND_UPDATE), 1);
+        clock.duringSleep = nullptr;
+        dialog.whileBoxOpen = nullptr;
+
+        ASSERT_NE(b, nullptr);
+        ASSERT_EQ(dialog.boxes.size(), 2u);
+        EXPECT_EQ(dialog.boxes[1].text,
+                  duringBox ? FailureText(IDS_BLOCK_FAILED, L"0x00000105-0x00000000")
+                            : FailureText(IDS_BLOCK_FAILED, L"0xfffffffe-0x0000048f"));
+        EXPECT_EQ(dialog.boxes[1].statusText, Msg(IDS_READY)) << "the failure status comes after the box";
+        EXPECT_FALSE(b->requests.empty()) << "B was found after the update";
+        EXPECT_EQ(deviceSession.devicePath.get(), UNIT_B);
+        EXPECT_EQ(dialog.Status(), Msg(IDS_READY));
+        EXPECT_TRUE(dialog.Enabled(IDC_UPDATE));
+        // Each text the status box held after the box, in order.
+        std::vector<std::wstring> statuses;
+        const auto box = std::find(dialog.log.rbegin(), dialog.log.rend(), L"box 16");
+        for (auto it = box.base(); it != dialog.log.end(); ++it) {
+            if (it->rfind(L"text 40004 ", 0) == 0) {
+                statuses.push_back(it->substr(11));
+            }
+        }
+        EXPECT_EQ(statuses, (std::vector<std::wstring>{Msg(IDS_UPDATE_FAILED), Msg(IDS_READY)}));
+    }
+}
+
+// During the command sequence the main window takes no input, the session may not end,
+// and sent commands do nothing. Input the user made meanwhile is thrown away before the
+// outcome is shown, so that neither a click on Close nor Enter acts on it afterwards.
+TEST_F(UpdateUnderUserActions, InputDuringTheSequenceHasNoEffectThenOrLater) {
+    StartWith("ready");
+    const std::size_t waitsBefore = clock.sleeps.size();
+    std::vector<bool> windowEnabled;
+    clock.duringSleep = [&] {
+        windowEnabled.push_back(dialog.mainWindowEnabled);
+        if (clock.sleeps.size() - waitsBefore != 7) {
+            return;
+        }
+        EXPECT_EQ(dialog.sessionEndReason, Msg(IDS_PROGRESS_CAPTION));
+        EXPECT_TRUE(RefusesEndSession(dialogPhase));
+        dialog.queuedInput = {COMMAND_CLOSE, COMMAND_UPDATE};  // a click and a key, queued
+        EXPECT_EQ(OnCommand(dialog, view, COMMAND_CLOSE), 1) << "a sent command";
+        EXPECT_EQ(OnCommand(dialog, view, COMMAND_UPDATE), 1);
+    };
+
+    EXPECT_EQ(OnCommand(dialog, view, COMMAND_UPDATE), 1);
+
+    EXPECT_EQ(windowEnabled, std::vector<bool>(windowEnabled.size(), false)) << "disabled for every wait";
+    EXPECT_GT(windowEnabled.size(), 6u);
+    EXPECT_TRUE(dialog.endResults.empty()) << "Close was not acted on";
+    EXPECT_EQ(dialog.Status(), Msg(IDS_UPDATE_SUCCEEDED));
+    EXPECT_EQ(dialog.boxes.size(), 1u) << "the confirmation only: no second update";
+    EXPECT_TRUE(dialog.queuedInput.empty()) << "the queued input was thrown away";
+    EXPECT_TRUE(dialog.mainWindowEnabled);
+    EXPECT_FALSE(dialog.sessionEndReason.has_value());
+    EXPECT_FALSE(RefusesEndSession(dialogPhase));
+    const auto discard = std::find(dialog.log.begin(), dialog.log.end(), L"discard input");
+    const auto enable = std::find(dialog.log.begin(), dialog.log.end(), L"main window 1");
+    const auto status = std::find(dialog.log.begin(), dialog.log.end(), L"text 40004 " + Msg(IDS_UPDATE_SUCCEEDED));
+    EXPECT_LT(discard, enable) << "thrown away before the window takes input again";
+    EXPECT_LT(enable, status);
+}
+
+TEST_F(UpdateUnderUserActions, FailureBoxComesOnlyAfterQueuedInputIsThrownAway) {
+    StartWith("ready");
+    unitA->commandFaults[{CMD_WRITE_BLOCK, 1}] = {SimFault::Kind::ErrorReply, SIM_ERROR_BLOCK_FAILED};
+    clock.duringSleep = [&] { dialog.queuedInput = {COMMAND_CLOSE}; };
+    dialog.whileBoxOpen = [&](const BoxCall& box) {
+        if (box.flags == 0x10) {
+            EXPECT_TRUE(dialog.queuedInput.empty()) << "an Enter made during the transfer would answer the box";
+            EXPECT_TRUE(dialog.mainWindowEnabled);
+            EXPECT_FALSE(dialog.sessionEndReason.has_value());
+        }
+    };
+
+    EXPECT_EQ(OnCommand(dialog, view, COMMAND_UPDATE), 1);
+
+    ASSERT_EQ(dialog.boxes.size(), 2u);
+    EXPECT_EQ(dialog.boxes[1].text, FailureText(IDS_BLOCK_FAILED, L"0x00000105-0x00000000"));
+}
+
+// Commands reach the dialog only while it is idle: not while a unit is being identified,
+// nor while a question is open.
+TEST_F(UpdateUnderUserActions, CommandsDuringIdentificationOrQuestionAreDropped) {
+    ASSERT_TRUE(LoadSimScenario("ready", bus));
+    bus.Unit(UNIT_A)->replyDelayMs[0] = 3;
+    clock.duringSleep = [&] {
+        EXPECT_EQ(dialogPhase, DialogPhase::Checking);
+        EXPECT_EQ(OnCommand(dialog, view, COMMAND_CLOSE), 1);
+        EXPECT_EQ(OnCommand(dialog, view, COMMAND_UPDATE), 1);
+    };
+    OnInitDialog(dialog, FAKE_MAIN_WINDOW);
+    clock.duringSleep = nullptr;
+    dialog.whileBoxOpen = [&](const BoxCall&) {
+        EXPECT_EQ(OnCommand(dialog, view, COMMAND_CLOSE), 1);
+        EXPECT_EQ(OnCommand(dialog, view, COMMAND_UPDATE), 1);
+    };
+    dialog.answers = {2};  // Cancel
+
+    EXPECT_EQ(OnCommand(dialog, view, COMMAND_UPDATE), 1);
+
+    EXPECT_TRUE(dialog.endResults.empty());
+    EXPECT_EQ(dialog.boxes.size(), 1u);
+    EXPECT_EQ(dialog.Status(), Msg(IDS_READY));
+    EXPECT_NE(deviceSession.handle, NO_DEVICE_HANDLE);
+}
+
+// A unit pulled while it is being identified (a silent or slow unit keeps the exchange
+// waiting) is not closed under the exchange; its removal is handled once the check is
+// done.
+TEST_F(UpdateUnderUserActions, PullDuringIdentificationIsHandledAfterTheCheck) {
+    struct Case {
+        const char* name;
+        bool atStart;
+        std::uint16_t status;
+    };
+    for (const Case& c : {Case{"start-up", true, IDS_NO_UNIT}, Case{"arrival", false, IDS_CONNECTION_LOST}}) {
+        SCOPED_TRACE(c.name);
+        deviceSession.Reset();
+        SimulatedUnit& unit = bus.Plug(SimUnitPath(PRODUCT_TUNE_BOX, c.atStart ? 3 : 4), SimConfig{});
+        const std::wstring path = SimUnitPath(PRODUCT_TUNE_BOX, c.atStart ? 3 : 4);
+        unit.replyDelayMs[1] = 3;  // the second identification reply is slow
+        bool openMeanwhile = false;
+        clock.duringSleep = [&] {
+            Remove(path);
+            openMeanwhile = deviceSession.handle != NO_DEVICE_HANDLE;
+        };
+        if (c.atStart) {
+            OnInitDialog(dialog, FAKE_MAIN_WINDOW);
+        } else {
+            const TestBroadcast arrival{5, path};
+            EXPECT_EQ(OnDeviceChange(dialog, 0x8000, BroadcastOf(arrival)), 1);
+        }
+        clock.duringSleep = nullptr;
+
+        EXPECT_TRUE(openMeanwhile) << "the unit stayed open under its exchange";
+        EXPECT_EQ(dialog.Status(), Msg(c.status) + L"\r\n\r\n" + Msg(IDS_HINT));
+        EXPECT_EQ(deviceSession.handle, NO_DEVICE_HANDLE);
+        EXPECT_EQ(bus.OpenHandleCount(), 0u);
+    }
+}
+
+TEST_F(UpdateUnderUserActions, DevelopmentBuildSaysSoAndRefusesBeforeSendingAnything) {
+    placeholderImagesAllowed = false;
+    StartWith("ready");
+    EXPECT_EQ(dialog.title, L"QUORVEX ORVANTA 90 FW Updater 3.3 - development build, no firmware");
+    const std::size_t identification = unitA->requests.size();
+
+    EXPECT_EQ(OnCommand(dialog, view, COMMAND_UPDATE), 1);
+
+    ASSERT_EQ(dialog.boxes.size(), 1u) << "no question, one error box";
+    EXPECT_EQ(dialog.boxes[0].flags, 0x10u);
+    EXPECT_EQ(dialog.boxes[0].caption, Msg(IDS_UPDATE_FAILED_CAPTION));
+    EXPECT_NE(dialog.boxes[0].text.find(L"development build"), std::wstring::npos);
+    EXPECT_NE(dialog.boxes[0].text.find(L"Nothing was sent"), std::wstring::npos);
+    EXPECT_EQ(unitA->requests.size(), identification);
+    EXPECT_EQ(dialog.Status(), Msg(IDS_READY)) << "nothing else changed";
+    EXPECT_TRUE(dialog.Enabled(IDC_UPDATE));
 }
 
 }  // namespace

@@ -62,6 +62,7 @@ private:
 // A user who answers OK and Yes and watches nothing.
 class HeadlessView : public UpdateView {
 public:
+    void EnterPhase(UpdatePhase) override {}
     std::wstring LoadMessage(std::uint16_t) override { return L""; }
     bool AskConfirmation(const std::wstring&, const std::wstring&) override { return true; }
     bool AskYesNo(const std::wstring&, const std::wstring&) override { return true; }
@@ -132,6 +133,7 @@ int main() {
     SimHidHost host(unitClock);
     SimulatedUnit& unit = host.Plug(L"\\\\?\\hid#vid_2e6d&pid_0002#bench", SimConfig{});
     hidHost = &host;
+    placeholderImagesAllowed = true;  // the simulated unit takes the build's images
     systemClock = &clock;
 
     deviceSession.Reset();

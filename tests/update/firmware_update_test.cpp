@@ -6,6 +6,7 @@
 #include <cstring>
 #include <functional>
 #include <map>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -32,7 +33,7 @@ std::wstring Text(std::uint16_t id) {
 // One timeline of everything the procedure does to the window and the clock, each entry
 // stamped with the number of requests the unit had been sent by then.
 
-enum class Ev { Sleep, Begin, End, Confirm, YesNo, Box, Status, Enable, Versions, Open, Progress, Close };
+enum class Ev { Sleep, Begin, End, Confirm, YesNo, Box, Status, Enable, Versions, Open, Progress, Close, Phase };
 
 struct Event {
     Ev kind;
@@ -57,11 +58,11 @@ struct Timeline {
         return found;
     }
     std::size_t Count(Ev kind) const { return Of(kind).size(); }
-    // The kinds in order, sleeps left out.
+    // The kinds in order, sleeps and phases left out.
     std::vector<Ev> WindowKinds() const {
         std::vector<Ev> kinds;
         for (const Event& event : events) {
-            if (event.kind != Ev::Sleep && event.kind != Ev::Progress) {
+            if (event.kind != Ev::Sleep && event.kind != Ev::Progress && event.kind != Ev::Phase) {
                 kinds.push_back(event.kind);
             }
         }
@@ -75,14 +76,14 @@ public:
 
     // Runs after the wait number n (from 0) of the update, as messages delivered during
     // that wait would.
-    std::function<void(std::size_t n)> duringSleep;
+    std::function<void(std::size_t n)> duringWait;
 
     void Sleep(std::uint32_t ms) override {
         FakeClock::Sleep(ms);
         timeline_.Add({.kind = Ev::Sleep, .value = ms});
         const std::size_t n = sleepCount_++;
-        if (duringSleep) {
-            duringSleep(n);
+        if (duringWait) {
+            duringWait(n);
         }
     }
     void BeginUpdatePeriod() override { timeline_.Add({.kind = Ev::Begin}); }
@@ -99,10 +100,15 @@ public:
 
     bool confirm = true;
     bool yes = true;
+    std::optional<UpdatePhase> phase;  // the last one entered
     std::function<void()> whileConfirmOpen;
     std::function<void()> whileYesNoOpen;
     std::map<std::uint16_t, std::wstring> textOverrides;
 
+    void EnterPhase(UpdatePhase entered) override {
+        phase = entered;
+        timeline_.Add({.kind = Ev::Phase, .value = static_cast<std::uint32_t>(entered)});
+    }
     std::wstring LoadMessage(std::uint16_t id) override {
         auto it = textOverrides.find(id);
         return it != textOverrides.end() ? it->second : Text(id);
@@ -180,6 +186,7 @@ protected:
     SimulatedUnit* unit = nullptr;
     std::size_t exchangesBefore = 0;
     std::size_t readsBefore = 0;
+    std::size_t writesBefore = 0;
 
     virtual SimConfig UnitConfig() const { return SimConfig{}; }
 
@@ -187,16 +194,20 @@ protected:
         systemClock = &clock;
         hidHost = &host;
         host.setLastError = [this](std::uint32_t error) { clock.lastError = error; };
-        // What the main dialog does when its unit leaves the bus.
-        host.onUnplug = [](const std::wstring& path) {
-            if (deviceSession.devicePath && path == deviceSession.devicePath.get()) {
+        // What the main dialog does when its unit leaves the bus: while a question is
+        // open it gives the unit up; once the sequence runs the removal waits for its end.
+        host.onUnplug = [this](const std::wstring& path) {
+            if (view.phase == UpdatePhase::Asking && deviceSession.devicePath &&
+                path == deviceSession.devicePath.get()) {
                 deviceSession.Reset();
             }
         };
+        placeholderImagesAllowed = true;  // the simulated unit takes the build's images
         unit = &host.Plug(unitPath, UnitConfig());
         ASSERT_EQ(OpenUnit(deviceSession), LINK_OK);
         exchangesBefore = unit->exchanges;
         readsBefore = host.readCalls;
+        writesBefore = host.writeCalls;
         timeline.sent = [this] { return unit->exchanges - exchangesBefore; };
         clock.lastError = 0;
         UseSyntheticImage(SMALL_IMAGE_SIZE);
@@ -204,6 +215,7 @@ protected:
 
     void TearDown() override {
         deviceSession.Reset();
+        placeholderImagesAllowed = false;
         firmwareImageLoader = LoadFirmwareImage;
         hidHost = nullptr;
         systemClock = nullptr;
@@ -230,7 +242,7 @@ protected:
     }
 
     void RemoveUnitDuringSleep(std::size_t n) {
-        clock.duringSleep = [this, n](std::size_t sleep) {
+        clock.duringWait = [this, n](std::size_t sleep) {
             if (sleep == n) {
                 host.Unplug(unitPath);
             }
@@ -459,18 +471,19 @@ INSTANTIATE_TEST_SUITE_P(
                       LayoutCase{16, 16, {100}},  // only a short block
                       LayoutCase{48, 48, {100}}));
 
-// The unit gone in the wait after the last block: every block was taken, the wind-down
-// has nobody to talk to and is not sent; the version belongs to no open unit.
-TEST_F(FirmwareUpdateTest, RemovalAfterLastBlockStillSucceedsWithoutWindDown) {
+// The unit pulled in the wait after the last block: every block was taken, so the update
+// succeeded although the wind-down reaches nobody. The removal itself is the window's to
+// handle once the update has ended.
+TEST_F(FirmwareUpdateTest, PullAfterLastBlockStillSucceeds) {
     RemoveUnitDuringSleep(6 + 4);
 
     RunFirmwareUpdate(view);
 
     ExpectSuccess();
     ExpectPeriod(true);
-    EXPECT_EQ(Sent(), 4u + 5u);
-    EXPECT_EQ(deviceSession.handle, NO_DEVICE_HANDLE);
-    EXPECT_EQ(deviceSession.escAppInfo.escFirmwareVersion, 0u);
+    EXPECT_EQ(Sent(), 4u + 5u) << "the wind-down requests were not taken";
+    EXPECT_EQ(host.writeCalls - writesBefore, 4u + 5u + 2u) << "but both were tried";
+    EXPECT_EQ(deviceSession.escAppInfo.escFirmwareVersion, IMAGE_VERSION);
 }
 
 // ---------------------------------------------------------------------------------------
@@ -497,25 +510,25 @@ using K = SimFault::Kind;
 const FailureCase FAILURE_TABLE[] = {
     {"LockWriteFails", Cause::Fault, 0, {K::WriteFails, 0, 5}, 1, IDS_LOCK_FAILED, L"0xfffffffe-0x00000005"},
     {"LockReadFails", Cause::Fault, 0, {K::ReadFails, 0, 0}, 1, IDS_LOCK_FAILED, L"0xfffffffd-0x00000000"},
-    {"ProtectNoUnit", Cause::RemovalInWait, 0, {}, 1, IDS_PROTECT_FAILED, nullptr},
+    {"ProtectUnitPulled", Cause::RemovalInWait, 0, {}, 1, IDS_PROTECT_FAILED, L"0xfffffffe-0x0000048f"},
     {"ProtectWriteFails", Cause::Fault, 1, {K::WriteFails, 0, 31}, 2, IDS_PROTECT_FAILED, L"0xfffffffe-0x0000001f"},
     {"ProtectReadFails", Cause::Fault, 1, {K::ReadFails, 0, 0}, 2, IDS_PROTECT_FAILED, L"0xfffffffd-0x00000000"},
     {"ProtectErrorReply", Cause::Fault, 1, {K::ErrorReply, 0x102, 0}, 2, IDS_PROTECT_FAILED, L"0x00000102-0x00000000"},
-    {"EraseNoUnit", Cause::RemovalInWait, 1, {}, 2, IDS_ERASE_FAILED, nullptr},
+    {"EraseUnitPulled", Cause::RemovalInWait, 1, {}, 2, IDS_ERASE_FAILED, L"0xfffffffe-0x0000048f"},
     {"EraseWriteFails", Cause::Fault, 2, {K::WriteFails, 0, 1167}, 3, IDS_ERASE_FAILED, L"0xfffffffe-0x0000048f"},
     {"EraseReadFails", Cause::Fault, 2, {K::ReadFails, 0, 0}, 3, IDS_ERASE_FAILED, L"0xfffffffd-0x00000000"},
     {"EraseReplyTimesOut", Cause::Fault, 2, {K::NoReply, 0, 1460}, 3, IDS_ERASE_FAILED, L"0xfffffffd-0x000005b4"},
     {"EraseErrorReply", Cause::Fault, 2, {K::ErrorReply, 0x102, 0}, 3, IDS_ERASE_FAILED, L"0x00000102-0x00000000"},
     // Gone while the unit erases: the pending reply cannot be read.
-    {"EraseUnitGoneBeforeReply", Cause::RemovalInWait, 2, {}, 3, IDS_ERASE_FAILED, nullptr},
-    {"AddressNoUnitAfterErase", Cause::RemovalInWait, 3, {}, 3, IDS_ADDRESS_FAILED, nullptr},
-    {"AddressNoUnit", Cause::RemovalInWait, 4, {}, 3, IDS_ADDRESS_FAILED, nullptr},
+    {"EraseUnitGoneBeforeReply", Cause::RemovalInWait, 2, {}, 3, IDS_ERASE_FAILED, L"0xfffffffd-0x0000048f"},
+    {"AddressUnitPulledAfterErase", Cause::RemovalInWait, 3, {}, 3, IDS_ADDRESS_FAILED, L"0xfffffffe-0x0000048f"},
+    {"AddressUnitPulled", Cause::RemovalInWait, 4, {}, 3, IDS_ADDRESS_FAILED, L"0xfffffffe-0x0000048f"},
     {"AddressWriteFails", Cause::Fault, 3, {K::WriteFails, 0, 0}, 4, IDS_ADDRESS_FAILED, L"0xfffffffe-0x00000000"},
     {"AddressReadFails", Cause::Fault, 3, {K::ReadFails, 0, 0}, 4, IDS_ADDRESS_FAILED, L"0xfffffffd-0x00000000"},
     {"AddressErrorReply", Cause::Fault, 3, {K::ErrorReply, 0x80000001, 0}, 4, IDS_ADDRESS_FAILED, L"0x80000001-0x00000000"},
-    {"FirstBlockNoUnit", Cause::RemovalInWait, 5, {}, 4, IDS_BLOCK_FAILED, nullptr},
-    {"SecondBlockNoUnit", Cause::RemovalInWait, 6, {}, 5, IDS_BLOCK_FAILED, nullptr},
-    {"LastBlockNoUnit", Cause::RemovalInWait, 9, {}, 8, IDS_BLOCK_FAILED, nullptr},
+    {"FirstBlockUnitPulled", Cause::RemovalInWait, 5, {}, 4, IDS_BLOCK_FAILED, L"0xfffffffe-0x0000048f"},
+    {"SecondBlockUnitPulled", Cause::RemovalInWait, 6, {}, 5, IDS_BLOCK_FAILED, L"0xfffffffe-0x0000048f"},
+    {"LastBlockUnitPulled", Cause::RemovalInWait, 9, {}, 8, IDS_BLOCK_FAILED, L"0xfffffffe-0x0000048f"},
     {"FirstBlockWriteFails", Cause::Fault, 4, {K::WriteFails, 0, 0}, 5, IDS_BLOCK_FAILED, L"0xfffffffe-0x00000000"},
     {"MiddleBlockReadFails", Cause::Fault, 6, {K::ReadFails, 0, 0}, 7, IDS_BLOCK_FAILED, L"0xfffffffd-0x00000000"},
     {"LastBlockErrorReply", Cause::Fault, 8, {K::ErrorReply, 0x105, 0}, 9, IDS_BLOCK_FAILED, L"0x00000105-0x00000000"},
@@ -730,8 +743,8 @@ TEST_P(TransferRemovalTest, FailsCleanly) {
 
 INSTANTIATE_TEST_SUITE_P(
     Image142, TransferRemovalTest,
-    ::testing::Values(TransferRemovalCase{"InWaitAfterBlock1000", true, 1000, 4 + 1001, nullptr},
-                      TransferRemovalCase{"InWaitAfterBlock2035", true, 2035, 4 + 2036, nullptr},
+    ::testing::Values(TransferRemovalCase{"InWaitAfterBlock1000", true, 1000, 4 + 1001, L"0xfffffffe-0x0000048f"},
+                      TransferRemovalCase{"InWaitAfterBlock2035", true, 2035, 4 + 2036, L"0xfffffffe-0x0000048f"},
                       TransferRemovalCase{"WhileBlock300IsWritten", false, 300, 4 + 301, L"0xfffffffe-0x0000048f"}),
     [](const auto& info) { return std::string(info.param.name); });
 
@@ -760,7 +773,7 @@ TEST_F(FirmwareUpdateTest, CancelAtConfirmationChangesNothing) {
     RunFirmwareUpdate(view);
 
     EXPECT_EQ(timeline.WindowKinds(), std::vector<Ev>{Ev::Confirm});
-    const Event& question = timeline.events[0];
+    const Event question = timeline.Of(Ev::Confirm).at(0);
     EXPECT_EQ(question.caption, Text(IDS_CONFIRM_CAPTION));
     EXPECT_EQ(question.text, Text(IDS_CONFIRM_TEXT));
     EXPECT_EQ(Sent(), 0u);
@@ -823,9 +836,17 @@ INSTANTIATE_TEST_SUITE_P(Thresholds, VersionQuestionTest,
                              return std::string(name);
                          });
 
-// The unit leaves while a question is open: the removal handler resets the session
-// under the procedure, and the lock request finds no unit.
-class RemovalDuringQuestionTest : public FirmwareUpdateTest, public ::testing::WithParamInterface<bool> {
+// The unit leaves while a question is open (the removal handler resets the session under
+// the procedure), or is found again or replaced meanwhile (the session holds a new
+// opening): nothing is sent, not even the lock, and the lock step's text is shown alone.
+struct QuestionChangeCase {
+    const char* name;
+    bool duringConfirmation;
+    bool openedAgain;
+};
+
+class ChangeDuringQuestionTest : public FirmwareUpdateTest,
+                                 public ::testing::WithParamInterface<QuestionChangeCase> {
 protected:
     SimConfig UnitConfig() const override {
         SimConfig config;
@@ -834,20 +855,35 @@ protected:
     }
 };
 
-TEST_P(RemovalDuringQuestionTest, LockFailsWithoutCodeLine) {
-    const bool duringConfirmation = GetParam();
-    const auto unplug = [this] { host.Unplug(unitPath); };
-    (duringConfirmation ? view.whileConfirmOpen : view.whileYesNoOpen) = unplug;
+TEST_P(ChangeDuringQuestionTest, FailsAsTheLockStepWithoutSendingAnything) {
+    const QuestionChangeCase& c = GetParam();
+    const auto change = [this, &c] {
+        host.Unplug(unitPath);
+        if (c.openedAgain) {
+            host.Plug(unitPath, UnitConfig());
+            ASSERT_EQ(OpenUnit(deviceSession), LINK_OK);
+        }
+    };
+    (c.duringConfirmation ? view.whileConfirmOpen : view.whileYesNoOpen) = change;
 
     RunFirmwareUpdate(view);
 
     ExpectFailure(IDS_LOCK_FAILED, nullptr);
-    ExpectPeriod(true);
+    ExpectPeriod(false);
     EXPECT_EQ(Sent(), 0u);
+    EXPECT_EQ(unit->commandCount[CMD_SYSTEM_LOCK], 0u);
+    if (c.openedAgain) {
+        ASSERT_NE(host.Unit(unitPath), nullptr);
+        EXPECT_EQ(host.Unit(unitPath)->commandCount[CMD_SYSTEM_LOCK], 0u) << "nor to the unit found again";
+    }
 }
 
-INSTANTIATE_TEST_SUITE_P(Questions, RemovalDuringQuestionTest, ::testing::Bool(),
-                         [](const auto& info) { return std::string(info.param ? "Confirmation" : "VersionQuestion"); });
+INSTANTIATE_TEST_SUITE_P(Questions, ChangeDuringQuestionTest,
+                         ::testing::Values(QuestionChangeCase{"RemovedDuringConfirmation", true, false},
+                                           QuestionChangeCase{"RemovedDuringVersionQuestion", false, false},
+                                           QuestionChangeCase{"OpenedAgainDuringConfirmation", true, true},
+                                           QuestionChangeCase{"OpenedAgainDuringVersionQuestion", false, true}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 struct RefusedImageCase {
     const char* name;
