@@ -10,12 +10,69 @@ set(ORV_FIRMWARE_IMAGES
     200:63456)
 
 # Stops with FATAL_ERROR unless <dir> holds <id>.bin of the listed size for every
-# image. All problems are reported together so one run shows the whole release.
+# image, each listed in <dir>/SHA256SUMS (as sha256sum writes it) with its own
+# SHA-256. The sizes catch a wrong release early; the sums catch an image that
+# was damaged or swapped for another of the same size. All problems are reported
+# together so one run shows the whole release. res/firmware_images.py checks the
+# same at build time; keep the two in step.
 function(orv_check_firmware_dir dir)
     if(NOT IS_DIRECTORY "${dir}")
         message(FATAL_ERROR "ORV_FIRMWARE_DIR: '${dir}' is not a directory")
     endif()
     set(problems "")
+
+    # SHA256SUMS: "<64 hex digits>  <name>", or " *<name>" as written in binary
+    # mode. Only the images' lines are kept (as sum_<id>); other files may be listed.
+    set(sums_file "${dir}/SHA256SUMS")
+    set(have_sums FALSE)
+    if(NOT EXISTS "${sums_file}" OR IS_DIRECTORY "${sums_file}")
+        string(APPEND problems "\n  SHA256SUMS: missing; make it in the release folder with:"
+                               " sha256sum *.bin > SHA256SUMS")
+    else()
+        set(have_sums TRUE)
+        file(READ "${sums_file}" text)  # reads CRLF line ends as LF
+        set(line_no 0)
+        # Walked with FIND rather than as a list, so a ';' in a line cannot split
+        # it and shift the line numbers in the messages.
+        while(NOT text STREQUAL "")
+            math(EXPR line_no "${line_no} + 1")
+            string(FIND "${text}" "\n" eol)
+            if(eol EQUAL -1)
+                set(line "${text}")
+                set(text "")
+            else()
+                string(SUBSTRING "${text}" 0 ${eol} line)
+                math(EXPR eol "${eol} + 1")
+                string(SUBSTRING "${text}" ${eol} -1 text)
+            endif()
+            string(STRIP "${line}" stripped)
+            if(stripped STREQUAL "")
+                continue()
+            endif()
+            set(hash "")
+            if(line MATCHES "^([0-9a-fA-F]+) [ *](.+)$")
+                set(hash "${CMAKE_MATCH_1}")
+                set(name "${CMAKE_MATCH_2}")
+                string(LENGTH "${hash}" hash_length)
+                if(NOT hash_length EQUAL 64)
+                    set(hash "")
+                endif()
+            endif()
+            if(hash STREQUAL "")
+                string(APPEND problems "\n  SHA256SUMS line ${line_no}: not a checksum line;"
+                                       " each line must be '<64 hex digits>  <file name>'")
+            elseif(name MATCHES "^([0-9]+)\\.bin$")
+                set(id "${CMAKE_MATCH_1}")
+                if(DEFINED sum_${id})
+                    string(APPEND problems
+                        "\n  SHA256SUMS line ${line_no}: ${name} is listed a second time")
+                else()
+                    string(TOLOWER "${hash}" sum_${id})
+                endif()
+            endif()
+        endwhile()
+    endif()
+
     foreach(entry IN LISTS ORV_FIRMWARE_IMAGES)
         string(REPLACE ":" ";" parts "${entry}")
         list(GET parts 0 id)
@@ -23,11 +80,22 @@ function(orv_check_firmware_dir dir)
         set(file "${dir}/${id}.bin")
         if(NOT EXISTS "${file}" OR IS_DIRECTORY "${file}")
             string(APPEND problems "\n  ${id}.bin: missing")
-        else()
-            file(SIZE "${file}" actual)
-            if(NOT actual EQUAL expected)
-                string(APPEND problems
-                    "\n  ${id}.bin: ${actual} bytes, but image ${id} must have ${expected} bytes")
+            continue()
+        endif()
+        file(SIZE "${file}" actual)
+        set(size_ok TRUE)
+        if(NOT actual EQUAL expected)
+            set(size_ok FALSE)
+            string(APPEND problems
+                "\n  ${id}.bin: ${actual} bytes, but image ${id} must have ${expected} bytes")
+        endif()
+        if(have_sums AND NOT DEFINED sum_${id})
+            string(APPEND problems "\n  ${id}.bin: not listed in SHA256SUMS")
+        elseif(have_sums AND size_ok)
+            # A wrong size already says the file is wrong; its sum adds nothing.
+            file(SHA256 "${file}" actual_sum)
+            if(NOT actual_sum STREQUAL "${sum_${id}}")
+                string(APPEND problems "\n  ${id}.bin: SHA-256 differs from SHA256SUMS")
             endif()
         endif()
     endforeach()
@@ -42,5 +110,5 @@ if(CMAKE_SCRIPT_MODE_FILE STREQUAL CMAKE_CURRENT_LIST_FILE)
         message(FATAL_ERROR "usage: cmake -DORV_FIRMWARE_DIR=<dir> -P ${CMAKE_CURRENT_LIST_FILE}")
     endif()
     orv_check_firmware_dir("${ORV_FIRMWARE_DIR}")
-    message(STATUS "ORV_FIRMWARE_DIR '${ORV_FIRMWARE_DIR}': all images have their sizes")
+    message(STATUS "ORV_FIRMWARE_DIR '${ORV_FIRMWARE_DIR}': all images have their sizes and match SHA256SUMS")
 endif()

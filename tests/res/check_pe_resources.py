@@ -1,9 +1,9 @@
 #!/usr/bin/env python3
 """Reads the resource section of a built Windows program and checks every
 resource byte for byte: the string tables against res/messages.json, dialog 110
-in both languages, logo, icon, manifest and the firmware images against the
-files the build embedded. Also checks that nothing else is there (a second
-manifest from the toolchain, a stray icon group, a third language).
+in both languages, logo, icon, manifest, the version resource and the firmware
+images against the files the build embedded. Also checks that nothing else is
+there (a second manifest from the toolchain, a stray icon group, a third language).
 
 usage: check_pe_resources.py PROGRAM.exe messages.json manifest FIRMWARE_DIR
 """
@@ -12,7 +12,8 @@ import os
 import struct
 import sys
 
-RT_BITMAP, RT_ICON, RT_DIALOG, RT_STRING, RT_RCDATA, RT_GROUP_ICON, RT_MANIFEST = 2, 3, 5, 6, 10, 14, 24
+RT_BITMAP, RT_ICON, RT_DIALOG, RT_STRING, RT_RCDATA, RT_GROUP_ICON, RT_VERSION, RT_MANIFEST = \
+    2, 3, 5, 6, 10, 14, 16, 24
 ENGLISH, GERMAN, ENGLISH_US = 0x0009, 0x0407, 0x0409
 
 FIRMWARE_SIZES = {
@@ -42,6 +43,32 @@ CONTROLS = [
     (40015, STATIC, "0.00.00", "0.00.00", 0x50020000, 0x1000, (90, 50, 50, 8)),
 ]
 ICON_SIZES = {1: (16, 1128), 2: (32, 4264), 3: (48, 9640), 4: (64, 16936), 5: (128, 67624)}
+
+# The version resource: 3.3.0.0 as file and product version, a string table per
+# language (040904b0 English US, 040704b0 German, both UTF-16).
+VERSION = (3, 3, 0, 0)
+VERSION_STRINGS = {
+    "040904b0": {
+        "CompanyName": "QUORVEX",
+        "FileDescription": "ORVANTA 90 firmware updater",
+        "FileVersion": "3.3.0.0",
+        "LegalCopyright": "Copyright \u00a9 QUORVEX",
+        "ProductName": "ORVANTA 90 FW Updater",
+        "ProductVersion": "3.3",
+    },
+    "040704b0": {
+        "CompanyName": "QUORVEX",
+        "FileDescription": "ORVANTA 90 Firmware-Aktualisierung",
+        "FileVersion": "3.3.0.0",
+        "LegalCopyright": "Copyright \u00a9 QUORVEX",
+        "ProductName": "ORVANTA 90 FW Updater",
+        "ProductVersion": "3.3",
+    },
+}
+TRANSLATIONS = [(0x0409, 1200), (0x0407, 1200)]
+# VS_FIXEDFILEINFO after the signature and structure version: flags mask
+# (VS_FFI_FILEFLAGSMASK), flags, VOS_NT_WINDOWS32, VFT_APP, no subtype, no date.
+FIXED_INFO_REST = (0x3F, 0, 0x00040004, 1, 0, 0, 0)
 
 failures = []
 
@@ -235,6 +262,71 @@ def check_manifest(res, manifest_path):
     check(raw == open(manifest_path, "rb").read(), "manifest differs from res/orvanta.manifest")
 
 
+def parse_version_node(raw, at):
+    """One VS_VERSIONINFO / StringFileInfo / String / Var node at <at>:
+    (key, value bytes, text?, children, end). A text value's length counts UTF-16
+    units, a binary one's bytes; children start on the next 4-byte boundary."""
+    length, value_length, value_type = struct.unpack_from("<HHH", raw, at)
+    end = at + length
+    if length < 6 or end > len(raw):
+        raise ValueError(f"node at {at} has length {length}")
+    key_end = at + 6
+    while struct.unpack_from("<H", raw, key_end)[0]:
+        key_end += 2
+    key = raw[at + 6:key_end].decode("utf-16-le")
+    value_at = (key_end + 2 + 3) & ~3
+    value_size = value_length * 2 if value_type == 1 else value_length
+    value = raw[value_at:value_at + value_size]
+    children = []
+    child = (value_at + value_size + 3) & ~3
+    while child < end:
+        node = parse_version_node(raw, child)
+        children.append(node)
+        child = (node[4] + 3) & ~3
+    return key, value, value_type == 1, children, end
+
+
+def check_version(res):
+    versions = res.get(RT_VERSION, {})
+    check(set(versions) == {1} and set(versions.get(1, {})) == {ENGLISH_US},
+          f"version resources {[(n, sorted(l)) for n, l in versions.items()]}")
+    raw = versions.get(1, {}).get(ENGLISH_US)
+    if raw is None:
+        return
+    try:
+        key, fixed, text, children, end = parse_version_node(raw, 0)
+    except (ValueError, struct.error) as e:
+        check(False, f"version resource does not parse: {e}")
+        return
+    check(key == "VS_VERSION_INFO" and not text, f"version resource root {key!r}")
+    check(0 <= len(raw) - end < 4, f"version resource has {len(raw) - end} stray bytes")
+    if check(len(fixed) == 52, f"VS_FIXEDFILEINFO is {len(fixed)} bytes"):
+        info = struct.unpack("<13I", fixed)
+        check(info[0] == 0xFEEF04BD, f"VS_FIXEDFILEINFO signature {info[0]:#x}")
+        check(info[1] == 0x00010000, f"VS_FIXEDFILEINFO structure version {info[1]:#x}")
+        want = ((VERSION[0] << 16) | VERSION[1], (VERSION[2] << 16) | VERSION[3])
+        check(info[2:4] == want, f"file version {info[2]:#010x} {info[3]:#010x}")
+        check(info[4:6] == want, f"product version {info[4]:#010x} {info[5]:#010x}")
+        check(info[6:] == FIXED_INFO_REST, f"VS_FIXEDFILEINFO flags, OS, type, date {info[6:]}")
+
+    blocks = {k: c for k, _, _, c, _ in children}
+    check(sorted(blocks) == ["StringFileInfo", "VarFileInfo"], f"version blocks {sorted(blocks)}")
+    tables = {k: c for k, _, _, c, _ in blocks.get("StringFileInfo", [])}
+    check(set(tables) == set(VERSION_STRINGS), f"version string tables {sorted(tables)}")
+    for table, want in VERSION_STRINGS.items():
+        if table not in tables:
+            continue
+        got = []
+        for name, value, is_text, _, _ in tables[table]:
+            check(is_text, f"version string {table}/{name} is not text")
+            got.append((name, value.decode("utf-16-le").rstrip("\0")))
+        # Sorted lists rather than dicts, so a name given twice shows.
+        check(sorted(got) == sorted(want.items()), f"version strings {table}: {got}")
+    var = [(k, v) for k, v, _, _, _ in blocks.get("VarFileInfo", [])]
+    translation = b"".join(struct.pack("<HH", *t) for t in TRANSLATIONS)
+    check(var == [("Translation", translation)], f"VarFileInfo {var}")
+
+
 def check_images(res, firmware_dir):
     images = res.get(RT_RCDATA, {})
     check(set(images) == set(FIRMWARE_SIZES), f"raw-data ids {sorted(images)}")
@@ -250,12 +342,14 @@ def check_images(res, firmware_dir):
 def main():
     program, source, manifest, firmware_dir = sys.argv[1:5]
     res = read_resources(program)
-    check(set(res) == {RT_BITMAP, RT_ICON, RT_DIALOG, RT_STRING, RT_RCDATA, RT_GROUP_ICON, RT_MANIFEST},
+    check(set(res) == {RT_BITMAP, RT_ICON, RT_DIALOG, RT_STRING, RT_RCDATA, RT_GROUP_ICON, RT_VERSION,
+                       RT_MANIFEST},
           f"resource types {sorted(res)}")
     check_strings(res, source)
     check_dialog(res)
     check_artwork(res)
     check_manifest(res, manifest)
+    check_version(res)
     check_images(res, firmware_dir)
     for f in failures:
         print("FAIL:", f)
