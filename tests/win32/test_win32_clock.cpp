@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "link/clock_win32.h"
+#include "tests/win32/probe_window.h"
 
 namespace {
 
@@ -57,76 +58,13 @@ TEST(Win32ClockWait, UpdatePeriodKeepsTheSystemAwakeOnlyWhileItLasts) {
     EXPECT_EQ(after & ES_SYSTEM_REQUIRED, 0u);
 }
 
-// A visible top-level window on the test's thread that notes what reaches it. One
-// window serves the whole suite: closing a shown window is slow on a bare X server.
-class Win32ClockMessages : public ::testing::Test {
+class Win32ClockMessages : public ProbeWindowTest {
 protected:
-    static constexpr UINT WM_PROBE = WM_APP + 1;
-
-    static void SetUpTestSuite() {
-        WNDCLASSW windowClass{};
-        windowClass.lpfnWndProc = &Procedure;
-        windowClass.hInstance = GetModuleHandleW(nullptr);
-        windowClass.lpszClassName = L"OrvClockProbe";
-        RegisterClassW(&windowClass);
-        window = CreateWindowExW(0, L"OrvClockProbe", L"probe", WS_OVERLAPPEDWINDOW | WS_VISIBLE,
-                                 0, 0, 200, 100, nullptr, nullptr, GetModuleHandleW(nullptr),
-                                 nullptr);
-        UpdateWindow(window);
-    }
-    static void TearDownTestSuite() { DestroyWindow(window); }
-
-    void SetUp() override {
-        ASSERT_NE(window, nullptr);
-        // Start from an empty queue.
-        MSG message;
-        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-            DispatchMessageW(&message);
-        }
-        received.clear();
-    }
-
-    static bool Received(UINT message) {
-        for (UINT m : received) {
-            if (m == message) {
-                return true;
-            }
-        }
-        return false;
-    }
-
-    static LRESULT CALLBACK Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-        if (message == WM_PROBE || message == WM_PAINT || message == WM_COMMAND ||
-            message == WM_KEYDOWN || message == WM_LBUTTONDOWN) {
-            received.push_back(message);
-            SetLastError(ERROR_SUCCESS);  // as any window code may
-        }
-        if (message == WM_PROBE) {
-            return 42;
-        }
-        return DefWindowProcW(window, message, wParam, lParam);
-    }
-
-    static inline std::vector<UINT> received;
-    static inline HWND window = nullptr;
     Win32Clock clock;
 };
 
 TEST_F(Win32ClockMessages, AnswersSentMessagesDuringTheWait) {
-    std::atomic<LRESULT> answer{0};
-    std::thread sender([&] {
-        ::Sleep(50);
-        DWORD_PTR result = 0;
-        // Fails if the waiting thread does not answer within the wait.
-        if (SendMessageTimeoutW(window, WM_PROBE, 0, 0, SMTO_NORMAL, 1000, &result)) {
-            answer = static_cast<LRESULT>(result);
-        }
-    });
-    clock.Sleep(200);
-    const bool answeredDuringWait = answer == 42;
-    sender.join();
-    EXPECT_TRUE(answeredDuringWait);
-    EXPECT_TRUE(Received(WM_PROBE));
+    EXPECT_TRUE(AnswersProbeDuring([&] { clock.Sleep(200); }));
 }
 
 TEST_F(Win32ClockMessages, RepaintsDuringTheWait) {
@@ -161,15 +99,8 @@ TEST_F(Win32ClockMessages, LeavesInputAndPostedCommandsQueued) {
     for (UINT message : posted) {
         EXPECT_FALSE(Received(message)) << "message " << message << " acted on during the wait";
     }
-    std::vector<UINT> queued;
-    MSG message;
-    while (PeekMessageW(&message, window, 0, 0, PM_REMOVE | PM_NOYIELD)) {
-        if (message.message != WM_PAINT) {
-            queued.push_back(message.message);
-        }
-    }
     const std::vector<UINT> expected = {WM_COMMAND, WM_KEYDOWN, WM_LBUTTONDOWN, WM_COMMAND};
-    EXPECT_EQ(queued, expected);
+    EXPECT_EQ(Queued(), expected);
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 // <windows.h> would otherwise have turned into a macro.
 #include "link/device_session.h"
 #include "link/hid_host_win32.h"
+#include "tests/win32/probe_window.h"
 
 #include <windows.h>
 
@@ -11,6 +12,7 @@
 
 #include <cstring>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -154,6 +156,36 @@ TEST_F(Win32HidHostTransfer, SilentDeviceEndsTheReadAndCancelsIt) {
     }
     ASSERT_TRUE(host.Read(handle, buffer, sizeof(buffer), LINK_TIMEOUT_MS));
     EXPECT_EQ(std::memcmp(buffer, late, sizeof(late)), 0);
+}
+
+// While a unit is silent the window must stay alive: its sent messages answered, so that
+// Windows never takes it for hung, and its input left for later.
+class Win32HidHostWaits : public ProbeWindowTest {};
+
+TEST_F(Win32HidHostWaits, SilentDeviceReadAnswersSentMessagesAndLeavesInputQueued) {
+    const std::wstring name = L"\\\\.\\pipe\\orv-hid-host-wait-" + std::to_wstring(GetCurrentProcessId());
+    HANDLE device = CreateNamedPipeW(name.c_str(), PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED,
+                                     PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT, 1, 4096, 4096, 0,
+                                     nullptr);
+    ASSERT_NE(device, INVALID_HANDLE_VALUE);
+    Win32HidHost host;
+    const DeviceHandle handle = host.Open(name);
+    ASSERT_NE(handle, NO_DEVICE_HANDLE);
+    ASSERT_TRUE(PostMessageW(window, WM_LBUTTONDOWN, 0, 0));
+
+    std::uint8_t buffer[REPORT_SIZE];
+    bool read = true;
+    DWORD error = 0;
+    EXPECT_TRUE(AnswersProbeDuring([&] {
+        read = host.Read(handle, buffer, sizeof(buffer), 300);
+        error = GetLastError();
+    }));
+    EXPECT_FALSE(read);
+    EXPECT_EQ(error, static_cast<DWORD>(ERROR_TIMEOUT)) << "not the error window code left meanwhile";
+    EXPECT_FALSE(Received(WM_LBUTTONDOWN));
+    EXPECT_EQ(Queued(), std::vector<UINT>{WM_LBUTTONDOWN});
+    host.Close(handle);
+    CloseHandle(device);
 }
 
 TEST_F(Win32HidHostTransfer, StuckWriteEndsAndIsCancelled) {
