@@ -19,10 +19,7 @@ void MainDialog::EnterPhase(UpdatePhase phase) {
         break;
     case UpdatePhase::Reporting:
         if (dialogPhase == DialogPhase::Running) {
-            // A click or key made during the transfer must not act now, nor answer the
-            // box that comes next.
-            ops_.DiscardInput();
-            ops_.EnableMainWindow(true);
+            GiveInputBack();
             ops_.AllowSessionEnd();
         }
         dialogPhase = DialogPhase::Reporting;
@@ -32,6 +29,13 @@ void MainDialog::EnterPhase(UpdatePhase phase) {
         HandleWaitingDeviceChanges(ops_);
         break;
     }
+}
+
+void MainDialog::GiveInputBack() {
+    // A click or key made during the sequence must not act now, nor answer the box that
+    // may come next.
+    ops_.DiscardInput();
+    ops_.EnableMainWindow(true);
 }
 
 std::wstring MainDialog::LoadMessage(std::uint16_t id) {
@@ -92,6 +96,11 @@ void MainDialog::SetProgress(std::uint32_t percent) {
 }
 
 void MainDialog::CloseProgressWindow() {
+    if (dialogPhase == DialogPhase::Running) {
+        // The owner must take input again before its owned window goes, or Windows hands
+        // the activation to another program's window.
+        GiveInputBack();
+    }
     ops_.DestroyTopLevelWindow(progressWindow_);
     progressWindow_ = 0;
 }

@@ -42,6 +42,8 @@ public:
     WindowId ProgressWindow() const { return progressWindow_; }
 
 private:
+    void GiveInputBack();
+
     DialogOps& ops_;
     WindowId progressWindow_ = 0;
     // The foreground window seen when both windows were last raised; empty while open

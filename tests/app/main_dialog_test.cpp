@@ -615,7 +615,9 @@ TEST_F(UpdateUnderUserActions, InputDuringTheSequenceHasNoEffectThenOrLater) {
     const auto discard = std::find(dialog.log.begin(), dialog.log.end(), L"discard input");
     const auto enable = std::find(dialog.log.begin(), dialog.log.end(), L"main window 1");
     const auto status = std::find(dialog.log.begin(), dialog.log.end(), L"text 40004 " + Msg(IDS_UPDATE_SUCCEEDED));
+    const auto destroy = std::find(dialog.log.begin(), dialog.log.end(), L"destroy " + PROGRESS);
     EXPECT_LT(discard, enable) << "thrown away before the window takes input again";
+    EXPECT_LT(enable, destroy) << "enabled before its owned window goes, to keep the activation";
     EXPECT_LT(enable, status);
 }
 
