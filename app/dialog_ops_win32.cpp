@@ -166,8 +166,11 @@ void Win32DialogOps::EnableMainWindow(bool enabled) {
 
 void Win32DialogOps::DiscardInput() {
     const KeepLastError keep;
+    // Mouse, keys and raw input by name: PM_QS_INPUT also names touch and pointer input,
+    // which systems before Windows 8 refuse as a whole.
+    constexpr UINT INPUT_ONLY = (QS_MOUSE | QS_KEY | QS_RAWINPUT) << 16;
     MSG message;
-    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE | PM_QS_INPUT)) {
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE | INPUT_ONLY)) {
     }
 }
 

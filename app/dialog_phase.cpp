@@ -23,6 +23,10 @@ bool TakesCommands(DialogPhase phase) {
     return phase == DialogPhase::Idle;
 }
 
+bool IgnoresCloseRequest(DialogPhase phase) {
+    return phase == DialogPhase::Running || phase == DialogPhase::Reporting;
+}
+
 bool RefusesEndSession(DialogPhase phase) {
     return phase == DialogPhase::Running;
 }

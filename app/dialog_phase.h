@@ -23,6 +23,10 @@ extern DialogPhase dialogPhase;
 bool HandlesDeviceChanges(DialogPhase phase);
 // Whether the Close and Update commands are acted on now; otherwise they are dropped.
 bool TakesCommands(DialogPhase phase);
+// WM_CLOSE (the close box, Alt+F4, the taskbar's Close, another program): whether to
+// ignore it. The dialog would turn it into a Close command that waits in the queue and
+// ends the program the moment an update has ended.
+bool IgnoresCloseRequest(DialogPhase phase);
 // WM_QUERYENDSESSION: whether to refuse the end of the session. Ending it in the middle
 // of the command sequence would leave the ESC without firmware.
 bool RefusesEndSession(DialogPhase phase);

@@ -21,19 +21,20 @@ namespace {
 
 // One copy of the program at a time: the unit hands every reply to every program that has
 // it open, so a second copy would take the first one's replies for its own and the other
-// way round, in the middle of an update.
-constexpr const wchar_t* INSTANCE_MUTEX = L"Local\\QUORVEX.ORVANTA90.FWUpdater";
-// Marks the running copy's window, for a second start to find it.
-constexpr const wchar_t* INSTANCE_PROPERTY = L"QUORVEX.ORVANTA90.FWUpdater";
+// way round, in the middle of an update. The running copy holds a mutex named
+// InstanceName() and marks its window with a property of that name, for a second start
+// to find it. The name is the platform's, so the simulated build is a program of its own.
 
 BOOL CALLBACK BringToFrontIfRunningCopy(HWND window, LPARAM) {
-    if (GetPropW(window, INSTANCE_PROPERTY) == nullptr) {
+    if (GetPropW(window, InstanceName()) == nullptr) {
         return TRUE;
     }
     if (IsIconic(window)) {
         ShowWindow(window, SW_RESTORE);
     }
-    SetForegroundWindow(window);
+    // An open box or the progress window, where there is one: the main window may be
+    // disabled under it.
+    SetForegroundWindow(GetLastActivePopup(window));
     return FALSE;
 }
 
@@ -78,11 +79,11 @@ INT_PTR CALLBACK MainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM
         PaintLogo(window);
         return 0;
     case WM_INITDIALOG:
-        SetPropW(window, INSTANCE_PROPERTY, window);
+        SetPropW(window, InstanceName(), window);
         OnInitDialog(dialogOps, reinterpret_cast<WindowId>(window));
         return 1;
     case WM_DESTROY:
-        RemovePropW(window, INSTANCE_PROPERTY);
+        RemovePropW(window, InstanceName());
         return 0;
     case WM_COMMAND:
         return OnCommand(dialogOps, mainDialog, LOWORD(wParam));
@@ -95,6 +96,11 @@ INT_PTR CALLBACK MainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM
         DeleteObject(redTextBrush);
         redTextBrush = nullptr;
         return 0;
+    case WM_CLOSE:
+        if (IgnoresCloseRequest(dialogPhase)) {
+            return 1;
+        }
+        return 0;  // the dialog manager turns it into the Close command
     case WM_QUERYENDSESSION:
         // The update's waits deliver this sent message; the answer is the dialog result.
         SetWindowLongPtrW(window, DWLP_MSGRESULT, RefusesEndSession(dialogPhase) ? FALSE : TRUE);
@@ -112,7 +118,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     // Held until the process ends. A second start touches no device: it shows the running
     // copy and leaves.
     SetLastError(ERROR_SUCCESS);
-    HANDLE instanceMutex = CreateMutexW(nullptr, FALSE, INSTANCE_MUTEX);
+    HANDLE instanceMutex = CreateMutexW(nullptr, FALSE, InstanceName());
     const DWORD mutexError = GetLastError();
     if (mutexError == ERROR_ALREADY_EXISTS || (instanceMutex == nullptr && mutexError == ERROR_ACCESS_DENIED)) {
         EnumWindows(BringToFrontIfRunningCopy, 0);

@@ -6,3 +6,5 @@
 void InstallPlatform();
 // Releases what InstallPlatform set up, once the dialog has ended.
 void RemovePlatform();
+// The name of the mutex that one running copy of the program holds.
+const wchar_t* InstanceName();

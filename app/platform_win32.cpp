@@ -15,3 +15,7 @@ void RemovePlatform() {
     hidHost = nullptr;
     systemClock = nullptr;
 }
+
+const wchar_t* InstanceName() {
+    return L"Local\\QUORVEX.ORVANTA90.FWUpdater";
+}

@@ -55,6 +55,7 @@ void CheckConnection(DialogOps& ops, CheckForm form) {
     }
 
     if (status == IDS_READY) {
+        deviceSession.accepted = true;
         ++acceptedChecks;
         SetStatusText(ops, LoadMessage(ops, IDS_READY));
         if (form == CheckForm::Arrival) {

@@ -122,6 +122,9 @@ struct DeviceSession {
     // Which opening of a unit this record holds (0: none). A unit given up and found
     // again, or another unit in its place, has a new number, even on the same path.
     std::uint32_t openSerial = 0;
+    // Set by the window's connection check once it has accepted the unit and the ESC
+    // behind it; an update runs on no other unit.
+    bool accepted = false;
 
     // Closes the handle if one is open, frees the path, zeroes every field and sets
     // handle to -1. Every path that gives the unit up goes through here.

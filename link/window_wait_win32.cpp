@@ -4,6 +4,9 @@ namespace {
 
 // A window that keeps asking for paint must not keep the wait from its object.
 constexpr int PAINTS_PER_ROUND = 16;
+// Windows takes a thread for hung when it has not looked at its queue for 5 s while
+// waiting for anything but input: the queue is looked at at least this often.
+constexpr DWORD LOOK_AT_QUEUE_MS = 250;
 
 }  // namespace
 
@@ -16,14 +19,19 @@ DWORD WaitServicingWindows(HANDLE object, DWORD timeoutMs) {
              ++i) {
             DispatchMessageW(&message);
         }
-        DWORD wait = INFINITE;
+        DWORD left = INFINITE;
         if (timeoutMs != INFINITE) {
             const ULONGLONG passed = GetTickCount64() - start;
-            wait = passed >= timeoutMs ? 0 : static_cast<DWORD>(timeoutMs - passed);
+            left = passed >= timeoutMs ? 0 : static_cast<DWORD>(timeoutMs - passed);
         }
-        const DWORD result = MsgWaitForMultipleObjectsEx(1, &object, wait, QS_PAINT | QS_SENDMESSAGE, 0);
-        if (result != WAIT_OBJECT_0 + 1) {
+        const DWORD slice = left < LOOK_AT_QUEUE_MS ? left : LOOK_AT_QUEUE_MS;
+        const DWORD result = MsgWaitForMultipleObjectsEx(1, &object, slice, QS_PAINT | QS_SENDMESSAGE, 0);
+        if (result == WAIT_OBJECT_0 || result == WAIT_FAILED) {
             return result;
         }
+        if (result == WAIT_TIMEOUT && slice == left) {
+            return WAIT_TIMEOUT;
+        }
+        // A message arrived, or it is time to look at the queue again.
     }
 }

@@ -130,3 +130,7 @@ void RemovePlatform() {
     bus.reset();
     dialogClock.reset();
 }
+
+const wchar_t* InstanceName() {
+    return L"Local\\QUORVEX.ORVANTA90.FWUpdater.Simulated";
+}

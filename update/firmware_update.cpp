@@ -221,8 +221,10 @@ void RunUpdate(UpdateView& view) {
         return;
     }
 
-    // 1. A unit must be open.
-    if (deviceSession.handle == NO_DEVICE_HANDLE) {
+    // 1. A unit must be open, and accepted: one held open after its identification failed
+    // may have anything behind it. The failure report gives it up, so that it is examined
+    // afresh when it next arrives.
+    if (deviceSession.handle == NO_DEVICE_HANDLE || !deviceSession.accepted) {
         Fail(view, IDS_UNIT_NOT_DETECTED, LINK_NO_DEVICE, systemClock->LastError());
         return;
     }

@@ -39,9 +39,11 @@ constexpr const wchar_t* DEVELOPMENT_BUILD_REFUSAL =
 // reports its outcome through view, telling view each phase it enters. Returns when the
 // update has ended. The command sequence is bracketed by systemClock's
 // BeginUpdatePeriod/EndUpdatePeriod on every ending.
-// The sequence runs only on the very unit that was open when the update began: if it was
-// given up or replaced while a question was open, nothing is sent, the unit held by then
-// is given up, and the update fails as a removed unit does (40026, no code line).
+// Only a unit the window has accepted is updated; one held open without being accepted
+// counts as none (40022). The sequence runs only on the very unit that was open when the
+// update began: if it was given up or replaced while a question was open, nothing is
+// sent, the unit held by then is given up, and the update fails as a removed unit does
+// (40026, no code line).
 // A development build, and an image that is missing, empty or not whole 32-bit words,
 // are refused before anything is sent.
 void RunFirmwareUpdate(UpdateView& view);

@@ -484,6 +484,10 @@ TEST_P(PullDuringSequence, FailsTheStepInProgressWithItsCodeLine) {
     EXPECT_FALSE(handledMeanwhile) << "the removal waited for the update's end";
     ASSERT_EQ(dialog.boxes.size(), 2u);
     EXPECT_EQ(dialog.boxes[1].text, FailureText(c.failureText, c.numbers));
+    EXPECT_TRUE(dialog.mainWindowEnabled) << "the window takes input again after any failing step";
+    EXPECT_FALSE(dialog.sessionEndReason.has_value());
+    const auto discard = std::find(dialog.log.begin(), dialog.log.end(), L"discard input");
+    EXPECT_LT(discard, std::find(dialog.log.begin(), dialog.log.end(), L"box 16"));
     EXPECT_EQ(dialog.Status(), Msg(IDS_UPDATE_FAILED)) << "the removal found no unit open afterwards";
     EXPECT_FALSE(dialog.Enabled(IDC_UPDATE));
     EXPECT_EQ(deviceSession.handle, NO_DEVICE_HANDLE);
@@ -518,6 +522,48 @@ TEST_F(UpdateUnderUserActions, PullWhileABlockReplyIsAwaitedFailsTheRead) {
     ASSERT_EQ(dialog.boxes.size(), 2u);
     EXPECT_EQ(dialog.boxes[1].text, FailureText(IDS_BLOCK_FAILED, L"0xfffffffd-0x0000048f"));
     EXPECT_EQ(dialog.Status(), Msg(IDS_UPDATE_FAILED));
+}
+
+// Changes that waited are handled in the order they came: a unit pulled and plugged in
+// again on the same path after the last block is found again once the update is over.
+TEST_F(UpdateUnderUserActions, PullAndReplugAfterTheLastBlockAreHandledInOrder) {
+    StartWith("ready");
+    const std::uint32_t opened = deviceSession.openSerial;
+    const std::size_t waitsBefore = clock.sleeps.size();
+    clock.duringSleep = [&] {
+        if (clock.sleeps.size() - waitsBefore == 9) {  // after the third and last block
+            Remove(UNIT_A);
+            Arrive(UNIT_A);
+        }
+    };
+
+    EXPECT_EQ(OnCommand(dialog, view, COMMAND_UPDATE), 1);
+
+    EXPECT_EQ(dialog.boxes.size(), 1u) << "the update succeeded";
+    EXPECT_EQ(dialog.Status(), Msg(IDS_READY)) << "found again after its removal";
+    EXPECT_TRUE(dialog.Enabled(IDC_UPDATE));
+    EXPECT_NE(deviceSession.openSerial, opened);
+    EXPECT_NE(std::find(dialog.log.begin(), dialog.log.end(), L"text 40004 " + Msg(IDS_UPDATE_SUCCEEDED)),
+              dialog.log.end());
+}
+
+// A unit held open after its identification failed is no unit to update, even when an
+// Update command reaches the dialog although the button is disabled.
+TEST_F(UpdateUnderUserActions, HeldUnitIsNeverUpdated) {
+    SimulatedUnit& held = bus.Plug(UNIT_A, SimConfig{});
+    held.commandFaults[{CMD_READ_ESC_BOOT_INFO, 0}] = {SimFault::Kind::ErrorReply, 5};
+    const TestBroadcast arrival{5, UNIT_A};
+    mainWindow = FAKE_MAIN_WINDOW;
+    OnDeviceChange(dialog, 0x8000, BroadcastOf(arrival));
+    ASSERT_NE(deviceSession.handle, NO_DEVICE_HANDLE) << "held";
+    const std::size_t identification = held.requests.size();
+
+    EXPECT_EQ(OnCommand(dialog, view, COMMAND_UPDATE), 1);
+
+    ASSERT_EQ(dialog.boxes.size(), 1u) << "no question";
+    EXPECT_EQ(dialog.boxes[0].text, FailureText(IDS_UNIT_NOT_DETECTED, nullptr));
+    EXPECT_EQ(held.requests.size(), identification);
+    EXPECT_EQ(deviceSession.handle, NO_DEVICE_HANDLE) << "given up, to be examined at its next arrival";
 }
 
 // Arrivals wait as well, and are handled once the update has ended: a unit plugged in
@@ -567,6 +613,7 @@ TEST_F(UpdateUnderUserActions, ArrivalsDuringSequenceAndFailureBoxAreHandledAfte
                             : FailureText(IDS_BLOCK_FAILED, L"0xfffffffe-0x0000048f"));
         EXPECT_EQ(dialog.boxes[1].statusText, Msg(IDS_READY)) << "the failure status comes after the box";
         EXPECT_FALSE(b->requests.empty()) << "B was found after the update";
+        ASSERT_NE(deviceSession.devicePath, nullptr);
         EXPECT_EQ(deviceSession.devicePath.get(), UNIT_B);
         EXPECT_EQ(dialog.Status(), Msg(IDS_READY));
         EXPECT_TRUE(dialog.Enabled(IDC_UPDATE));
@@ -697,6 +744,49 @@ TEST_F(UpdateUnderUserActions, PullDuringIdentificationIsHandledAfterTheCheck) {
         EXPECT_EQ(dialog.Status(), Msg(c.status) + L"\r\n\r\n" + Msg(IDS_HINT));
         EXPECT_EQ(deviceSession.handle, NO_DEVICE_HANDLE);
         EXPECT_EQ(bus.OpenHandleCount(), 0u);
+    }
+}
+
+// A unit that arrives while the start-up check identifies another one is found once the
+// check is over, before the dialog waits for the user.
+TEST_F(UpdateUnderUserActions, ArrivalDuringStartUpIdentificationIsHandledAtTheEndOfStartUp) {
+    ASSERT_TRUE(LoadSimScenario("ready", bus));
+    bus.Unit(UNIT_A)->replyDelayMs[0] = 3;  // A's first reply is slow; it is pulled meanwhile
+    clock.duringSleep = [&] {
+        clock.duringSleep = nullptr;
+        Remove(UNIT_A);
+        Arrive(UNIT_B);
+    };
+
+    OnInitDialog(dialog, FAKE_MAIN_WINDOW);
+
+    EXPECT_EQ(WaitingDeviceChanges(), 0u);
+    EXPECT_EQ(dialog.Status(), Msg(IDS_READY));
+    ASSERT_NE(deviceSession.devicePath, nullptr);
+    EXPECT_EQ(deviceSession.devicePath.get(), UNIT_B);
+}
+
+TEST(DialogPhases, DecideWhatHandlersMayDo) {
+    struct Row {
+        DialogPhase phase;
+        bool deviceChanges;
+        bool commands;
+        bool ignoresClose;
+        bool refusesEndSession;
+    };
+    const Row rows[] = {
+        {DialogPhase::Idle, true, true, false, false},
+        {DialogPhase::Checking, false, false, false, false},
+        {DialogPhase::Asking, true, false, false, false},
+        {DialogPhase::Running, false, false, true, true},
+        {DialogPhase::Reporting, false, false, true, false},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(static_cast<int>(row.phase));
+        EXPECT_EQ(HandlesDeviceChanges(row.phase), row.deviceChanges);
+        EXPECT_EQ(TakesCommands(row.phase), row.commands);
+        EXPECT_EQ(IgnoresCloseRequest(row.phase), row.ignoresClose);
+        EXPECT_EQ(RefusesEndSession(row.phase), row.refusesEndSession);
     }
 }
 

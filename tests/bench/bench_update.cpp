@@ -142,6 +142,7 @@ int main() {
         std::printf("the simulated unit did not open: %d\n", opened);
         return 1;
     }
+    deviceSession.accepted = true;  // as the window's connection check does
     clock.waits.clear();
     const std::size_t requestsBefore = unit.requests.size();
     // The bench's own records (the unit's request log, the list of waits) are made and

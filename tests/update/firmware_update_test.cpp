@@ -205,6 +205,7 @@ protected:
         placeholderImagesAllowed = true;  // the simulated unit takes the build's images
         unit = &host.Plug(unitPath, UnitConfig());
         ASSERT_EQ(OpenUnit(deviceSession), LINK_OK);
+        deviceSession.accepted = true;  // as the window's connection check does
         exchangesBefore = unit->exchanges;
         readsBefore = host.readCalls;
         writesBefore = host.writeCalls;
