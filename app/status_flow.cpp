@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "app/dialog_phase.h"
-#include "app/text_format.h"
+#include "res/text_format.h"
 #include "app/version_display.h"
 #include "link/device_session.h"
 #include "res/resource.h"

@@ -1,6 +1,6 @@
 #include "app/version_display.h"
 
-#include "app/text_format.h"
+#include "res/text_format.h"
 #include "link/device_session.h"
 #include "res/resource.h"
 #include "update/firmware_update.h"

@@ -16,12 +16,12 @@
 #include "update/update_view.h"
 
 #ifdef _WIN32
-#include "link/clock_win32.h"
+#include "link/win32/clock_win32.h"
 // After the link's headers, which name ERROR_FUNCTION_FAILED as a constant.
 #include <windows.h>
 #include <psapi.h>
 #else
-#include "link/clock_posix.h"
+#include "link/posix/clock_posix.h"
 #include <sys/resource.h>
 #include <time.h>
 #endif

@@ -1,7 +1,7 @@
 // Finding and opening the programming unit on the bus.
 #include <string>
 
-#include "link_fixture.h"
+#include "tests/link/link_fixture.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <thread>
 #include <vector>
 
-#include "link/clock_win32.h"
+#include "link/win32/clock_win32.h"
 #include "tests/win32/probe_window.h"
 
 namespace {

@@ -4,8 +4,8 @@
 // The project's headers come first: windows.h defines some of their names as macros.
 #include "app/dialog_ops.h"
 #include "app/platform.h"
-#include "app/sim_bus_control.h"
-#include "link/clock_win32.h"
+#include "sim/sim_bus_control.h"
+#include "link/win32/clock_win32.h"
 #include "sim/sim_control.h"
 #include "sim/sim_unit.h"
 #include "update/firmware_update.h"
@@ -26,7 +26,7 @@ extern "C" {
 #include <optional>
 #include <vector>
 
-#include "app/app_win32.h"
+#include "app/win32/app_win32.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "app/text_format.h"
+#include "res/text_format.h"
 
 namespace {
 

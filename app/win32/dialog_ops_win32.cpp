@@ -1,4 +1,4 @@
-#include "app/dialog_ops_win32.h"
+#include "app/win32/dialog_ops_win32.h"
 
 #include <windows.h>
 
@@ -10,7 +10,7 @@ extern "C" {
 #include <hidsdi.h>
 }
 
-#include "app/app_win32.h"
+#include "app/win32/app_win32.h"
 
 namespace {
 

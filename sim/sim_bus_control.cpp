@@ -1,4 +1,4 @@
-#include "app/sim_bus_control.h"
+#include "sim/sim_bus_control.h"
 
 #include <algorithm>
 

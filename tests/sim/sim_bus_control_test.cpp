@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "app/sim_bus_control.h"
+#include "sim/sim_bus_control.h"
 #include "app/status_flow.h"
 #include "tests/app/fake_dialog.h"
 

@@ -1,4 +1,4 @@
-#include "link/window_wait_win32.h"
+#include "link/win32/window_wait_win32.h"
 
 namespace {
 

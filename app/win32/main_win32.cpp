@@ -1,6 +1,6 @@
 // The program's entry and its dialog procedure: every message goes to its handler.
 // The project's headers come first: windows.h defines some of their names as macros.
-#include "app/dialog_ops_win32.h"
+#include "app/win32/dialog_ops_win32.h"
 #include "app/dialog_phase.h"
 #include "app/main_dialog.h"
 #include "app/paint_geometry.h"
@@ -13,7 +13,7 @@
 
 #include <commctrl.h>
 
-#include "app/app_win32.h"
+#include "app/win32/app_win32.h"
 
 HINSTANCE appInstance = nullptr;
 

@@ -1,4 +1,4 @@
-#include "link/hid_host_win32.h"
+#include "link/win32/hid_host_win32.h"
 
 #include <windows.h>
 
@@ -11,7 +11,7 @@ extern "C" {
 
 #include <memory>
 
-#include "link/window_wait_win32.h"
+#include "link/win32/window_wait_win32.h"
 
 struct HidInterfaceList {
     HDEVINFO info;

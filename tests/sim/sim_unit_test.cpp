@@ -2,7 +2,7 @@
 #include <functional>
 #include <string>
 
-#include "link_fixture.h"
+#include "tests/link/link_fixture.h"
 
 namespace {
 

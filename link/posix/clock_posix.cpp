@@ -1,4 +1,4 @@
-#include "link/clock_posix.h"
+#include "link/posix/clock_posix.h"
 
 #include <cerrno>
 #include <ctime>

@@ -1,8 +1,8 @@
 // The product's platform: the HID devices of the system and the Windows clock.
 #include "app/platform.h"
 
-#include "link/clock_win32.h"
-#include "link/hid_host_win32.h"
+#include "link/win32/clock_win32.h"
+#include "link/win32/hid_host_win32.h"
 
 void InstallPlatform() {
     static Win32HidHost host;

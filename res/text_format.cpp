@@ -1,4 +1,4 @@
-#include "app/text_format.h"
+#include "res/text_format.h"
 
 std::wstring FormatText(std::wstring_view format, std::initializer_list<FormatArg> args,
                         std::size_t capacity) {

@@ -1,10 +1,10 @@
-#include "link/clock_win32.h"
+#include "link/win32/clock_win32.h"
 
 #include <windows.h>
 
 #include <mmsystem.h>
 
-#include "link/window_wait_win32.h"
+#include "link/win32/window_wait_win32.h"
 
 #ifndef CREATE_WAITABLE_TIMER_HIGH_RESOLUTION
 #define CREATE_WAITABLE_TIMER_HIGH_RESOLUTION 0x00000002
