@@ -6,6 +6,7 @@
 #include "res/text_format.h"
 #include "app/version_display.h"
 #include "link/device_session.h"
+#include "link/link.h"
 #include "res/resource.h"
 #include "update/firmware_update.h"
 

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "link/device_session.h"
+#include "link/link.h"
 #include "link/hid_host.h"
 
 namespace {

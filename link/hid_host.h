@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "link/device_session.h"
+#include "link/reports.h"
 
 struct HidInterfaceList;  // a platform enumeration list, opaque to the link
 

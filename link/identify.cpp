@@ -2,6 +2,7 @@
 #include <cstring>
 
 #include "link/device_session.h"
+#include "link/link.h"
 
 namespace {
 
@@ -25,7 +26,7 @@ std::int32_t IdentifyUnit(DeviceSession& session) {
     ReplyReport reply;
     RequestReport identify = MakeRequest(CMD_IDENTIFY, 0);
     // Status is not examined here: whatever the unit sends is taken as its answer.
-    if (const std::int32_t code = ExchangeRaw(session, identify, reply); code != LINK_OK) {
+    if (const std::int32_t code = UnjudgedReportExchange(session, identify, reply); code != LINK_OK) {
         return code;
     }
     session.unitMode = reply.result;
@@ -41,7 +42,7 @@ std::int32_t IdentifyUnit(DeviceSession& session) {
 
         RequestReport memory = MakeRequest(CMD_READ_UNIT_MEMORY, 12);
         std::memcpy(memory.data, &UNIT_MEMORY_ADDRESS, sizeof UNIT_MEMORY_ADDRESS);
-        if (const std::int32_t code = ExchangeRaw(session, memory, reply); code != LINK_OK) {
+        if (const std::int32_t code = UnjudgedReportExchange(session, memory, reply); code != LINK_OK) {
             return code;
         }
         session.unitFirmwareVersion = ReplyValue<std::uint32_t>(reply, 8);
@@ -60,7 +61,7 @@ std::int32_t IdentifyUnit(DeviceSession& session) {
     RequestReport appInfo = MakeRequest(CMD_READ_ESC_APP_INFO, 8);
     const std::uint32_t appInfoWords[2] = {32, 0xFFFFFFE0};
     std::memcpy(appInfo.data, appInfoWords, sizeof appInfoWords);
-    if (const std::int32_t code = ExchangeRaw(session, appInfo, reply); code != LINK_OK) {
+    if (const std::int32_t code = UnjudgedReportExchange(session, appInfo, reply); code != LINK_OK) {
         return code;
     }
     if (reply.status == STATUS_ERROR) {
@@ -73,7 +74,7 @@ std::int32_t IdentifyUnit(DeviceSession& session) {
     }
 
     RequestReport bootInfo = MakeRequest(CMD_READ_ESC_BOOT_INFO, 0);
-    if (const std::int32_t code = ExchangeRaw(session, bootInfo, reply); code != LINK_OK) {
+    if (const std::int32_t code = UnjudgedReportExchange(session, bootInfo, reply); code != LINK_OK) {
         return code;
     }
     if (reply.status == STATUS_ERROR) {

@@ -5,6 +5,7 @@
 
 #include "link/clock.h"
 #include "link/device_session.h"
+#include "link/link.h"
 #include "link/hid_host.h"
 
 DeviceSession deviceSession;
@@ -34,7 +35,7 @@ RequestReport MakeRequest(std::uint8_t command, std::uint8_t length) {
     return request;
 }
 
-std::int32_t ExchangeRaw(DeviceSession& session, RequestReport& request, ReplyReport& reply) {
+std::int32_t UnjudgedReportExchange(DeviceSession& session, RequestReport& request, ReplyReport& reply) {
     if (session.handle == NO_DEVICE_HANDLE || hidHost == nullptr) {
         return LINK_NO_DEVICE;
     }
@@ -66,7 +67,7 @@ std::int32_t ExchangeRaw(DeviceSession& session, RequestReport& request, ReplyRe
 }
 
 std::int32_t ReportExchange(DeviceSession& session, RequestReport& request, ReplyReport& reply) {
-    const std::int32_t code = ExchangeRaw(session, request, reply);
+    const std::int32_t code = UnjudgedReportExchange(session, request, reply);
     if (code != LINK_OK) {
         return code;
     }

@@ -7,6 +7,7 @@
 
 #include "link/clock.h"
 #include "link/device_session.h"
+#include "link/link.h"
 #include "res/resource.h"
 
 FirmwareImageLoader firmwareImageLoader = LoadFirmwareImage;
@@ -108,7 +109,7 @@ std::int32_t SetSystemLock() {
     RequestReport request = MakeRequest(CMD_SYSTEM_LOCK, 1);
     request.argument = 1;
     ReplyReport reply{};
-    const std::int32_t outcome = ExchangeRaw(deviceSession, request, reply);
+    const std::int32_t outcome = UnjudgedReportExchange(deviceSession, request, reply);
     if (outcome != LINK_OK) {
         return outcome;
     }
@@ -121,7 +122,7 @@ std::int32_t LiftWriteProtection() {
     RequestReport request = MakeRequest(CMD_WRITE_PROTECT, 1);
     request.argument = 0;
     ReplyReport reply{};
-    const std::int32_t outcome = ExchangeRaw(deviceSession, request, reply);
+    const std::int32_t outcome = UnjudgedReportExchange(deviceSession, request, reply);
     if (outcome != LINK_OK) {
         return outcome;
     }
@@ -142,16 +143,16 @@ std::int32_t SetWriteAddress() {
 }
 
 // 5f: each request is sent only while a unit is open and its reply read only once it
-// was written (ExchangeRaw does both); nothing here decides the outcome.
+// was written (UnjudgedReportExchange does both); nothing here decides the outcome.
 void WindDown() {
     RequestReport protect = MakeRequest(CMD_WRITE_PROTECT, 1);
     protect.argument = 1;
     ReplyReport reply{};
-    (void)ExchangeRaw(deviceSession, protect, reply);
+    (void)UnjudgedReportExchange(deviceSession, protect, reply);
 
     RequestReport unlock = MakeRequest(CMD_SYSTEM_LOCK, 1);
     unlock.argument = 0;
-    (void)ExchangeRaw(deviceSession, unlock, reply);
+    (void)UnjudgedReportExchange(deviceSession, unlock, reply);
 }
 
 // Bytes are sent as 32-bit words, so a size that is not a multiple of 4 would lose its

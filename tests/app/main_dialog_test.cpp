@@ -11,6 +11,7 @@
 #include "app/dialog_phase.h"
 #include "app/main_dialog.h"
 #include "app/status_flow.h"
+#include "link/link.h"
 #include "sim/sim_unit.h"
 #include "tests/app/fake_dialog.h"
 #include "update/firmware_update.h"

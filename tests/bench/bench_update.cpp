@@ -9,6 +9,7 @@
 
 #include "link/clock.h"
 #include "link/device_session.h"
+#include "link/link.h"
 #include "link/hid_host.h"
 #include "sim/sim_unit.h"
 #include "update/firmware_update.h"

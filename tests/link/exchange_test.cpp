@@ -18,7 +18,7 @@ std::int32_t SendCommand(std::uint8_t command, std::uint8_t length, std::uint8_t
                          std::initializer_list<std::uint32_t> words) {
     RequestReport request = RequestWith(command, length, argument, words);
     ReplyReport reply;
-    return ExchangeRaw(deviceSession, request, reply);
+    return UnjudgedReportExchange(deviceSession, request, reply);
 }
 
 using ExchangeTest = LinkTest;
@@ -137,7 +137,7 @@ TEST_F(ExchangeTest, WithoutAnOpenUnitNothingIsSentOrRead) {
     EXPECT_EQ(EraseFirmware(deviceSession), LINK_NO_DEVICE);
     EXPECT_EQ(WriteBlock(deviceSession, block.data(), 12), LINK_NO_DEVICE);
     EXPECT_EQ(ReportExchange(deviceSession, request, reply), LINK_NO_DEVICE);
-    EXPECT_EQ(ExchangeRaw(deviceSession, request, reply), LINK_NO_DEVICE);
+    EXPECT_EQ(UnjudgedReportExchange(deviceSession, request, reply), LINK_NO_DEVICE);
     EXPECT_EQ(host.writeCalls, 0u);
     EXPECT_EQ(host.readCalls, 0u);
     EXPECT_TRUE(clock.sleeps.empty());
@@ -180,7 +180,7 @@ TEST_F(ExchangeTest, ReportsHaveTheUnitsLengthsAndNeverPassTheBuffer) {
     unit.editReply = [](const std::uint8_t*, std::uint8_t* reply) { std::memset(reply + 1, 0xEE, 59); };
     RequestReport request = MakeRequest(CMD_READ_ESC_BOOT_INFO, 0);
     ReplyReport reply;
-    ASSERT_EQ(ExchangeRaw(deviceSession, request, reply), LINK_OK);
+    ASSERT_EQ(UnjudgedReportExchange(deviceSession, request, reply), LINK_OK);
     EXPECT_EQ(unit.requests.back().length, 52u);
     const auto* bytes = reinterpret_cast<const std::uint8_t*>(&reply);
     EXPECT_EQ(bytes[43], 0xEE);
@@ -190,7 +190,7 @@ TEST_F(ExchangeTest, ReportsHaveTheUnitsLengthsAndNeverPassTheBuffer) {
     // Lengths beyond the buffer, however they got there, are cut to it.
     deviceSession.outReportLength = 4096;
     deviceSession.inReportLength = 4096;
-    ASSERT_EQ(ExchangeRaw(deviceSession, request, reply), LINK_OK);
+    ASSERT_EQ(UnjudgedReportExchange(deviceSession, request, reply), LINK_OK);
     EXPECT_EQ(unit.requests.back().length, REPORT_SIZE);
     EXPECT_EQ(bytes[59], 0xEE);
 }

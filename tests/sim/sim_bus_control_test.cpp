@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "link/link.h"
 #include "sim/sim_bus_control.h"
 #include "app/status_flow.h"
 #include "tests/app/fake_dialog.h"

@@ -13,6 +13,7 @@
 
 #include "link/clock.h"
 #include "link/device_session.h"
+#include "link/link.h"
 #include "link/hid_host.h"
 #include "res/catalogue.h"
 #include "res/resource.h"

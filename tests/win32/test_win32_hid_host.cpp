@@ -3,6 +3,7 @@
 // The link's headers come first: they name ERROR_FUNCTION_FAILED as a constant, which
 // <windows.h> would otherwise have turned into a macro.
 #include "link/device_session.h"
+#include "link/link.h"
 #include "link/win32/hid_host_win32.h"
 #include "tests/win32/probe_window.h"
 
