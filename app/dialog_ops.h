@@ -36,8 +36,8 @@ class DialogOps {
 public:
     virtual ~DialogOps() = default;
 
-    // LoadStringW from the program's instance into 2048 wide characters.
-    virtual std::wstring LoadText(std::uint16_t id) = 0;
+    // LoadStringW from the program's instance into TEXT_CAPACITY wide characters.
+    virtual std::wstring LoadResourceText(std::uint16_t id) = 0;
     // LoadIconW of an icon group, put on the main window's class (SetClassLongPtrW).
     virtual void SetClassIcon(std::uint16_t iconId) = 0;
     // SendMessageW WM_SETTEXT on the main window.

@@ -70,7 +70,7 @@ void CheckConnection(DialogOps& ops, CheckForm form) {
         if (status == IDS_INCOMPATIBLE_STATUS) {
             const unsigned acceptedBefore = acceptedChecks;
             const std::wstring text =
-                FormatText(LoadMessage(ops, IDS_INCOMPATIBLE_ESC), {MODEL_NAME}, MESSAGE_CAPACITY);
+                FormatText(LoadMessage(ops, IDS_INCOMPATIBLE_ESC), {MODEL_NAME}, TEXT_CAPACITY);
             ops.AskUser(text, LoadMessage(ops, IDS_INCOMPATIBLE_CAPTION), BOX_ICON_INFORMATION);
             // The box runs its own message loop: a unit that arrived and was accepted
             // meanwhile has said so already, and must not be called foreign now.
@@ -89,8 +89,8 @@ void CheckConnection(DialogOps& ops, CheckForm form) {
 }  // namespace
 
 std::wstring LoadMessage(DialogOps& ops, std::uint16_t id) {
-    std::wstring text = ops.LoadText(id);
-    AppendBounded(text, {}, MESSAGE_CAPACITY);
+    std::wstring text = ops.LoadResourceText(id);
+    TruncateText(text, TEXT_CAPACITY);
     return text;
 }
 
@@ -104,7 +104,7 @@ void SetUpdateEnabled(DialogOps& ops, bool enabled) {
 
 void ShowStatusWithHint(DialogOps& ops, std::uint16_t id) {
     std::wstring buffer = LoadMessage(ops, id);
-    AppendBounded(buffer, HINT_SEPARATOR, MESSAGE_CAPACITY);
+    AppendBounded(buffer, HINT_SEPARATOR, TEXT_CAPACITY);
     SetStatusText(ops, buffer);
 
     buffer = LoadMessage(ops, IDS_HINT);

@@ -13,7 +13,6 @@ struct DeviceChange;
 constexpr const wchar_t* MODEL_NAME = L"ORVANTA 90";
 constexpr const wchar_t* TITLE_FORMAT = L"QUORVEX %s FW Updater %u.%u %s";
 constexpr std::size_t TITLE_CAPACITY = 256;
-constexpr std::size_t MESSAGE_CAPACITY = 2048;
 constexpr std::uint16_t ESC_STATE_UPDATABLE = 3;
 constexpr std::uint32_t ACCEPTED_HARDWARE_IDS[] = {0x111F408C, 0x0A06408C};
 constexpr const wchar_t* HINT_SEPARATOR = L"\r\n\r\n";
@@ -23,6 +22,8 @@ constexpr std::uintptr_t DBT_EVENT_DEVICE_REMOVE_COMPLETE = 0x8004; // DBT_DEVIC
 constexpr std::uint32_t DEVICE_TYPE_INTERFACE = 5;                  // DBT_DEVTYP_DEVICEINTERFACE
 
 // The window operations of the main dialog that the flow and the update share.
+// LoadMessage is the one way the dialog loads a text: the catalogue's text in the user's
+// language, within TEXT_CAPACITY.
 std::wstring LoadMessage(DialogOps& ops, std::uint16_t id);
 void SetStatusText(DialogOps& ops, const std::wstring& text);
 void SetUpdateEnabled(DialogOps& ops, bool enabled);

@@ -11,7 +11,18 @@ std::wstring FormatText(std::wstring_view format, std::initializer_list<FormatAr
             continue;
         }
         const wchar_t conversion = format[i + 1];
-        if (conversion == L'%') {
+        if (format.substr(i, 4) == L"%08x") {
+            i += 3;
+            if (next == args.end()) {
+                continue;
+            }
+            static constexpr wchar_t DIGITS[] = L"0123456789abcdef";
+            const std::uint32_t number = next->isText ? 0u : next->number;
+            for (int shift = 28; shift >= 0; shift -= 4) {
+                out.push_back(DIGITS[(number >> shift) & 0xFu]);
+            }
+            ++next;
+        } else if (conversion == L'%') {
             out.push_back(L'%');
             ++i;
         } else if (conversion == L's' || conversion == L'u') {
@@ -29,20 +40,19 @@ std::wstring FormatText(std::wstring_view format, std::initializer_list<FormatAr
             out.push_back(c);
         }
     }
-    if (capacity == 0) {
-        return {};
-    }
-    if (out.size() > capacity - 1) {
-        out.resize(capacity - 1);
-    }
+    TruncateText(out, capacity);
     return out;
 }
 
-void AppendBounded(std::wstring& text, std::wstring_view tail, std::size_t capacity) {
+void TruncateText(std::wstring& text, std::size_t capacity) {
     const std::size_t limit = capacity == 0 ? 0 : capacity - 1;
-    if (text.size() >= limit) {
+    if (text.size() > limit) {
         text.resize(limit);
-        return;
     }
+}
+
+void AppendBounded(std::wstring& text, std::wstring_view tail, std::size_t capacity) {
+    TruncateText(text, capacity);
+    const std::size_t limit = capacity == 0 ? 0 : capacity - 1;
     text.append(tail.substr(0, limit - text.size()));
 }

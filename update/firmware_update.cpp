@@ -3,12 +3,12 @@
 #include "update/firmware_update.h"
 
 #include <cstring>
-#include <cwchar>
 
 #include "link/clock.h"
 #include "link/device_session.h"
 #include "link/link.h"
 #include "res/resource.h"
+#include "res/text_format.h"
 
 FirmwareImageLoader firmwareImageLoader = LoadFirmwareImage;
 
@@ -35,26 +35,17 @@ void EndSequence(UpdateView& view) {
 // Between a failure text and its error-code line.
 constexpr const wchar_t* CODE_LINE_SEPARATOR = L"\r\n";
 
-// Every text is held in a buffer of this many wide characters, terminator included.
-constexpr std::size_t TEXT_CAPACITY = 2048;
-
-// Used in place of a catalogue format that could ask swprintf for anything other than
-// the two hexadecimal numbers it is given.
-constexpr const wchar_t* FALLBACK_CODE_LINE_FORMAT = L"0x%08x-0x%08x";
-
+// Texts the procedure is given, held as a buffer of TEXT_CAPACITY holds them.
 std::wstring Bounded(std::wstring text) {
-    if (text.size() > TEXT_CAPACITY - 1) {
-        text.resize(TEXT_CAPACITY - 1);
-    }
+    TruncateText(text, TEXT_CAPACITY);
     return text;
 }
 
-std::wstring LoadText(UpdateView& view, std::uint16_t id) {
-    return Bounded(view.LoadMessage(id));
-}
+// Used in place of a catalogue format that asks for anything other than the two
+// hexadecimal numbers it is given, so that the numbers always show.
+constexpr const wchar_t* FALLBACK_CODE_LINE_FORMAT = L"0x%08x-0x%08x";
 
-// The catalogue format is program data, but it still reaches swprintf: accept only "%%"
-// and at most two "%08x", the two numbers that are passed.
+// Accepts only "%%" and at most two "%08x", the two numbers that are passed.
 bool IsSafeCodeLineFormat(const std::wstring& format) {
     int numbers = 0;
     for (std::size_t i = 0; i < format.size(); ++i) {
@@ -76,19 +67,16 @@ bool IsSafeCodeLineFormat(const std::wstring& format) {
 }
 
 std::wstring FormatCodeLine(const std::wstring& format, std::int32_t code, std::uint32_t systemError) {
-    const wchar_t* used = IsSafeCodeLineFormat(format) ? format.c_str() : FALLBACK_CODE_LINE_FORMAT;
-    wchar_t line[TEXT_CAPACITY] = {};
-    std::swprintf(line, TEXT_CAPACITY, used, static_cast<unsigned int>(static_cast<std::uint32_t>(code)),
-                  static_cast<unsigned int>(systemError));
-    line[TEXT_CAPACITY - 1] = L'\0';
-    return line;
+    const std::wstring_view used = IsSafeCodeLineFormat(format) ? std::wstring_view(format)
+                                                                 : FALLBACK_CODE_LINE_FORMAT;
+    return FormatText(used, {static_cast<std::uint32_t>(code), systemError}, TEXT_CAPACITY);
 }
 
 // A failure before the sequence: nothing was sent.
 void Fail(UpdateView& view, std::uint16_t textId, std::int32_t code, std::uint32_t systemError) {
     view.EnterPhase(UpdatePhase::Reporting);
-    const std::wstring caption = LoadText(view, IDS_UPDATE_FAILED_CAPTION);
-    ReportUpdateFailure(view, LoadText(view, textId), caption, code, systemError);
+    const std::wstring caption = view.LoadMessage(IDS_UPDATE_FAILED_CAPTION);
+    ReportUpdateFailure(view, view.LoadMessage(textId), caption, code, systemError);
 }
 
 // A failing step: the system error is taken before anything else can change it, the
@@ -99,8 +87,8 @@ void FailStep(UpdateView& view, std::uint16_t textId, std::int32_t code, bool pr
         view.CloseProgressWindow();
     }
     EndSequence(view);
-    const std::wstring caption = LoadText(view, IDS_UPDATE_FAILED_CAPTION);
-    const std::wstring text = LoadText(view, textId);
+    const std::wstring caption = view.LoadMessage(IDS_UPDATE_FAILED_CAPTION);
+    const std::wstring text = view.LoadMessage(textId);
     ReportUpdateFailure(view, text, caption, code, systemError);
 }
 
@@ -164,7 +152,7 @@ bool IsSendableImage(const FirmwareImage& image) {
 // 5e, the block loop: true when every block was accepted, otherwise the failure has
 // been reported.
 bool TransferImage(UpdateView& view, const FirmwareImage& image) {
-    view.OpenProgressWindow(LoadText(view, IDS_PROGRESS_CAPTION));
+    view.OpenProgressWindow(view.LoadMessage(IDS_PROGRESS_CAPTION));
 
     std::uint32_t remaining = image.size;
     const std::uint8_t* position = image.bytes;
@@ -206,10 +194,10 @@ void ReportUpdateFailure(UpdateView& view, const std::wstring& text, const std::
     std::wstring boxText = Bounded(text);
     if (code != LINK_NO_DEVICE) {
         boxText += CODE_LINE_SEPARATOR;
-        boxText += FormatCodeLine(LoadText(view, IDS_ERROR_CODE_LINE), code, systemError);
+        boxText += FormatCodeLine(view.LoadMessage(IDS_ERROR_CODE_LINE), code, systemError);
     }
     view.ShowErrorBox(Bounded(caption), boxText);
-    view.SetStatusText(LoadText(view, IDS_UPDATE_FAILED));
+    view.SetStatusText(view.LoadMessage(IDS_UPDATE_FAILED));
 }
 
 namespace {
@@ -218,7 +206,7 @@ void RunUpdate(UpdateView& view) {
     // A development build refuses before anything else: its images are not firmware.
     if (IsDevelopmentBuild()) {
         view.EnterPhase(UpdatePhase::Reporting);
-        view.ShowErrorBox(LoadText(view, IDS_UPDATE_FAILED_CAPTION), DEVELOPMENT_BUILD_REFUSAL);
+        view.ShowErrorBox(view.LoadMessage(IDS_UPDATE_FAILED_CAPTION), DEVELOPMENT_BUILD_REFUSAL);
         return;
     }
 
@@ -235,13 +223,13 @@ void RunUpdate(UpdateView& view) {
     // window handles device changes while a question is open, so the unit may be gone
     // or another one open when the answer comes.
     view.EnterPhase(UpdatePhase::Asking);
-    if (!view.AskConfirmation(LoadText(view, IDS_CONFIRM_CAPTION), LoadText(view, IDS_CONFIRM_TEXT))) {
+    if (!view.AskConfirmation(view.LoadMessage(IDS_CONFIRM_CAPTION), view.LoadMessage(IDS_CONFIRM_TEXT))) {
         return;
     }
     const std::uint16_t installed = deviceSession.escAppInfo.escFirmwareVersion;
     if (installed >= IMAGE_VERSION && installed != NO_FIRMWARE_VERSION &&
         deviceSession.openSerial == unitToUpdate) {
-        if (!view.AskYesNo(LoadText(view, IDS_NEWER_FIRMWARE_CAPTION), LoadText(view, IDS_OLDER_FIRMWARE))) {
+        if (!view.AskYesNo(view.LoadMessage(IDS_NEWER_FIRMWARE_CAPTION), view.LoadMessage(IDS_OLDER_FIRMWARE))) {
             return;
         }
     }
@@ -309,7 +297,7 @@ void RunUpdate(UpdateView& view) {
     }
     view.SetUpdateEnabled(false);
     view.UpdateVersionDisplay();
-    view.SetStatusText(LoadText(view, IDS_UPDATE_SUCCEEDED));
+    view.SetStatusText(view.LoadMessage(IDS_UPDATE_SUCCEEDED));
 }
 
 }  // namespace

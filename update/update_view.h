@@ -20,7 +20,7 @@ public:
     // Called at every change of phase; Ended comes last, once, on every path.
     virtual void EnterPhase(UpdatePhase phase) = 0;
 
-    // The catalogue text of a message id in the user's language.
+    // The catalogue text of a message id in the user's language, within TEXT_CAPACITY.
     virtual std::wstring LoadMessage(std::uint16_t id) = 0;
     // OK/Cancel question with a warning icon; true only for OK.
     virtual bool AskConfirmation(const std::wstring& caption, const std::wstring& text) = 0;

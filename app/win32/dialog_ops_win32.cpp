@@ -1,5 +1,10 @@
 #include "app/win32/dialog_ops_win32.h"
 
+#include "app/main_dialog.h"
+#include "app/status_flow.h"
+#include "res/resource.h"
+#include "res/text_format.h"
+
 #include <windows.h>
 
 #include <commctrl.h>
@@ -11,6 +16,20 @@ extern "C" {
 }
 
 #include "app/win32/app_win32.h"
+
+// The portable core names these Win32 values as plain numbers; they must stay the SDK's.
+static_assert(BOX_ICON_ERROR == (MB_OK | MB_ICONERROR));
+static_assert(BOX_ICON_INFORMATION == (MB_OK | MB_ICONINFORMATION));
+static_assert(BOX_OK_CANCEL_WARNING == (MB_OKCANCEL | MB_ICONWARNING));
+static_assert(BOX_YES_NO_WARNING == (MB_YESNO | MB_ICONWARNING));
+static_assert(ANSWER_OK == IDOK && ANSWER_YES == IDYES);
+static_assert(METRIC_DIALOG_FRAME_WIDTH == SM_CXDLGFRAME && METRIC_CAPTION_HEIGHT == SM_CYCAPTION);
+static_assert(SHOW_NORMAL_STATE == SW_SHOW);
+static_assert(PROGRESS_STYLE == (WS_VISIBLE | PBS_SMOOTH));
+static_assert(COMMAND_CLOSE == IDCANCEL && COMMAND_UPDATE == IDC_UPDATE);
+static_assert(DBT_EVENT_DEVICE_ARRIVAL == DBT_DEVICEARRIVAL);
+static_assert(DBT_EVENT_DEVICE_REMOVE_COMPLETE == DBT_DEVICEREMOVECOMPLETE);
+static_assert(DEVICE_TYPE_INTERFACE == DBT_DEVTYP_DEVICEINTERFACE);
 
 namespace {
 
@@ -42,9 +61,9 @@ private:
 
 }  // namespace
 
-std::wstring Win32DialogOps::LoadText(std::uint16_t id) {
-    wchar_t buffer[2048] = {};
-    LoadStringW(appInstance, id, buffer, 2048);
+std::wstring Win32DialogOps::LoadResourceText(std::uint16_t id) {
+    wchar_t buffer[TEXT_CAPACITY] = {};
+    LoadStringW(appInstance, id, buffer, TEXT_CAPACITY);
     return buffer;
 }
 

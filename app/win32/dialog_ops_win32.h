@@ -5,7 +5,7 @@
 
 class Win32DialogOps : public DialogOps {
 public:
-    std::wstring LoadText(std::uint16_t id) override;
+    std::wstring LoadResourceText(std::uint16_t id) override;
     void SetClassIcon(std::uint16_t iconId) override;
     void SetTitle(const std::wstring& text) override;
     void SetItemText(std::int32_t controlId, const std::wstring& text) override;

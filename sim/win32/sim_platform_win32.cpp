@@ -28,6 +28,12 @@ extern "C" {
 
 #include "app/win32/app_win32.h"
 
+// The simulated bus leaves the platform's error values behind, as a real device would.
+static_assert(SIM_LAST_ERROR_INVALID_HANDLE == ERROR_INVALID_HANDLE);
+static_assert(SIM_LAST_ERROR_GEN_FAILURE == ERROR_GEN_FAILURE);
+static_assert(SIM_LAST_ERROR_DEVICE_NOT_CONNECTED == ERROR_DEVICE_NOT_CONNECTED);
+static_assert(SIM_LAST_ERROR_TIMEOUT == ERROR_TIMEOUT);
+
 namespace {
 
 // The unit's reply delays wait on the dialog's clock, as a read of a real unit waits:

@@ -73,7 +73,7 @@ public:
         return it != enabled.end() && it->second;
     }
 
-    std::wstring LoadText(std::uint16_t id) override {
+    std::wstring LoadResourceText(std::uint16_t id) override {
         const wchar_t* text = CatalogueText(id, language);
         return text == nullptr ? std::wstring() : std::wstring(text);
     }

@@ -8,7 +8,6 @@
 #include <vector>
 
 #include "app/status_flow.h"
-#include "app/version_display.h"
 #include "tests/app/fake_dialog.h"
 #include "sim/sim_unit.h"
 
@@ -55,6 +54,15 @@ std::wstring Replace(std::wstring text, const std::wstring& from, const std::wst
     return text;
 }
 
+// The versions an accepted unit shows.
+struct Shown {
+    const wchar_t* unit;
+    const wchar_t* bootloader;
+    const wchar_t* esc;
+    const wchar_t* label;
+};
+constexpr Shown READY_TUNE_BOX{L"2.3", L"1.0.5", L"3.2", L"TUNE-BOX"};
+
 class StatusFlow : public DialogTest {
 protected:
     std::wstring WithHint(std::uint16_t id) const { return Msg(id) + L"\r\n\r\n" + Msg(IDS_HINT); }
@@ -69,11 +77,25 @@ protected:
         return OnDeviceChange(dialog, 0x8004, BroadcastOf(broadcast));
     }
 
-    // What a version refresh writes for the session as it is now.
-    static std::vector<std::wstring> VersionLog() {
-        FakeDialog probe;
-        UpdateVersionDisplay(probe);
-        return probe.log;
+    // What a version refresh writes: with no unit open, the zero versions and the group
+    // disabled; else the group enabled and the unit's, bootloader's and ESC firmware's
+    // texts, then the unit's name as its label.
+    static std::vector<std::wstring> NoUnitVersionLog() {
+        return {L"item 40013 0.0.0",  L"item 40014 0.0.0", L"item 40015 0.0.0", L"enable 40013 0",
+                L"enable 40014 0",    L"enable 40015 0",   L"enable 40010 0",   L"enable 1005 0",
+                L"enable 40011 0"};
+    }
+    static std::vector<std::wstring> VersionLog(const Shown& shown) {
+        return {L"enable 40013 1",
+                L"enable 40014 1",
+                L"enable 40015 1",
+                L"enable 40010 1",
+                L"enable 1005 1",
+                L"enable 40011 1",
+                std::wstring(L"item 40013 ") + shown.unit,
+                std::wstring(L"item 40014 ") + shown.bootloader,
+                std::wstring(L"item 40015 ") + shown.esc,
+                std::wstring(L"item 40010 ") + shown.label};
     }
     // The status writes of ShowStatusWithHint for id.
     std::vector<std::wstring> HintLog(std::uint16_t id) const {
@@ -165,6 +187,7 @@ struct StartCase {
     const char* label;
     Plugger plug;
     std::uint16_t status;  // IDS_READY: accepted
+    Shown shown{};         // what an accepted unit shows
 };
 
 class StartUp : public StatusFlow, public ::testing::WithParamInterface<std::tuple<StartCase, CatalogueLanguage>> {};
@@ -180,7 +203,7 @@ TEST_P(StartUp, DecidesStatusUpdateButtonAndRefreshesVersionsLast) {
         EXPECT_TRUE(dialog.Enabled(IDC_UPDATE));
         EXPECT_NE(deviceSession.handle, NO_DEVICE_HANDLE);
         EXPECT_TRUE(dialog.boxes.empty());
-        const auto tail = Join({{L"text 40004 " + Msg(IDS_READY), L"enable 1002 1"}, VersionLog()});
+        const auto tail = Join({{L"text 40004 " + Msg(IDS_READY), L"enable 1002 1"}, VersionLog(test.shown)});
         EXPECT_EQ(LogSince(dialog.log.size() - tail.size()), tail);
         return;
     }
@@ -203,7 +226,7 @@ TEST_P(StartUp, DecidesStatusUpdateButtonAndRefreshesVersionsLast) {
     } else {
         EXPECT_TRUE(dialog.boxes.empty());
     }
-    tail = Join({tail, HintLog(test.status), VersionLog()});
+    tail = Join({tail, HintLog(test.status), NoUnitVersionLog()});
     EXPECT_EQ(LogSince(disable), tail);
 }
 
@@ -216,10 +239,10 @@ const StartCase START_CASES[] = {
     {"no_esc", Scenario("no-esc"), IDS_NO_ESC},
     {"foreign_esc", Scenario("foreign-esc"), IDS_INCOMPATIBLE_STATUS},
     {"hardware_id_zero", WithConfig([](SimConfig& c) { c.escHardwareId = 0; }), IDS_INCOMPATIBLE_STATUS},
-    {"ready", Scenario("ready"), IDS_READY},
-    {"ready_alternative_hardware", Scenario("ready-alt"), IDS_READY},
-    {"tunepuck", Scenario("puck"), IDS_READY},
-    {"no_firmware", Scenario("no-firmware"), IDS_READY},
+    {"ready", Scenario("ready"), IDS_READY, READY_TUNE_BOX},
+    {"ready_alternative_hardware", Scenario("ready-alt"), IDS_READY, READY_TUNE_BOX},
+    {"tunepuck", Scenario("puck"), IDS_READY, {L"2.3", L"1.0.5", L"3.2", L"TUNEPUCK"}},
+    {"no_firmware", Scenario("no-firmware"), IDS_READY, {L"2.3", L"1.0.5", L"----------", L"TUNE-BOX"}},
 };
 
 INSTANTIATE_TEST_SUITE_P(
@@ -272,7 +295,7 @@ TEST_P(Arrival, ChecksTheConnectionInItsArrivalForm) {
     if (test.status == IDS_READY) {
         EXPECT_EQ(dialog.Status(), Msg(IDS_READY));
         EXPECT_TRUE(dialog.Enabled(IDC_UPDATE));
-        EXPECT_EQ(LogSince(before), Join({{L"text 40004 " + Msg(IDS_READY)}, VersionLog(), {L"enable 1002 1"}}));
+        EXPECT_EQ(LogSince(before), Join({{L"text 40004 " + Msg(IDS_READY)}, VersionLog(READY_TUNE_BOX), {L"enable 1002 1"}}));
         return;
     }
     EXPECT_EQ(dialog.Status(), WithHint(test.status));
@@ -353,7 +376,7 @@ TEST_P(Removal, OfTheOpenUnitIsMatchedByItsPath) {
     }
     EXPECT_EQ(dialog.Status(), WithHint(IDS_CONNECTION_LOST));
     ExpectNoUnitState();
-    EXPECT_EQ(LogSince(before), Join({{L"enable 1002 0"}, VersionLog(), HintLog(IDS_CONNECTION_LOST)}));
+    EXPECT_EQ(LogSince(before), Join({{L"enable 1002 0"}, NoUnitVersionLog(), HintLog(IDS_CONNECTION_LOST)}));
     EXPECT_EQ(dialog.Text(IDC_UNIT_LABEL), L"TUNE-BOX") << "the label keeps the unit's name";
 }
 

@@ -29,6 +29,26 @@ TEST(FormatText, FillsTextsAndNumbersInOrder) {
     EXPECT_EQ(FormatText(L"%u", {4294967295u}, 32), L"4294967295");
 }
 
+TEST(FormatText, WritesEightLowercaseHexDigits) {
+    struct Case {
+        const wchar_t* format;
+        std::uint32_t first;
+        std::uint32_t second;
+        std::wstring expected;
+    };
+    const Case cases[] = {
+        {L"0x%08x-0x%08x", 0xFFFFFFFEu, 0x48Fu, L"0xfffffffe-0x0000048f"},
+        {L"0x%08x-0x%08x", 0x65Bu, 0u, L"0x0000065b-0x00000000"},
+        {L"%08x%%%08x", 0xABCDEF01u, 0x1u, L"abcdef01%00000001"},
+        {L"%08x %08x %08x", 1u, 2u, L"00000001 00000002 "},  // a third number was not given
+        {L"%8x %x %08", 1u, 2u, L"%8x %x %08"},              // only the exact form converts
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(FormatText(c.format, {c.first, c.second}, 64), c.expected)
+            << testing::PrintToString(std::wstring(c.format));
+    }
+}
+
 TEST(FormatText, StaysWithinItsCapacity) {
     const std::wstring longText(300, L'x');
     const std::wstring title = FormatText(L"QUORVEX %s FW Updater %u.%u %s", {longText, 3u, 3u, L""}, 256);
