@@ -1,4 +1,5 @@
 // Named set-ups of the simulated unit.
+#include <algorithm>
 #include <array>
 #include <string_view>
 
@@ -23,7 +24,22 @@ SimFault ErrorReply(std::uint32_t code) {
     return fault;
 }
 
-const std::array<Scenario, 14> scenarios = {{
+// Every CMD_READ_ESC_BOOT_INFO is refused with this code, however often the unit is asked.
+constexpr std::uint32_t BOOT_INFO_ERROR = 5;
+
+void RefuseBootInfo(SimulatedUnit& unit) {
+    unit.editReply = [](const std::uint8_t* request, std::uint8_t* reply) {
+        if (request[1] == CMD_READ_ESC_BOOT_INFO) {
+            std::fill(reply + 1, reply + REPORT_SIZE, std::uint8_t{0});
+            reply[1] = STATUS_ERROR;
+            for (int i = 0; i < 4; ++i) {
+                reply[4 + i] = static_cast<std::uint8_t>(BOOT_INFO_ERROR >> (8 * i));
+            }
+        }
+    };
+}
+
+const std::array<Scenario, 15> scenarios = {{
     {"none", false, Keep, NoFaults},
     {"ready", true, Keep, NoFaults},
     {"ready-alt", true, [](SimConfig& c) { c.escHardwareId = 0x0A06408C; }, NoFaults},
@@ -46,6 +62,7 @@ const std::array<Scenario, 14> scenarios = {{
          u.everyExchangeFault.kind = SimFault::Kind::NoReply;
          u.everyExchangeFault.lastError = SIM_LAST_ERROR_TIMEOUT;
      }},
+    {"esc-boot-error", true, Keep, RefuseBootInfo},
 }};
 
 void AppendHex4(std::wstring& text, std::uint16_t value) {

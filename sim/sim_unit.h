@@ -228,6 +228,8 @@ public:
 //   block-fails             the 200th CMD_WRITE_BLOCK answered with error 0x0105
 //   unplug-during-transfer  the unit drops off the bus at the 301st CMD_WRITE_BLOCK
 //   silent                  the unit never replies (each read times out)
+//   esc-boot-error          as ready, but every CMD_READ_ESC_BOOT_INFO is answered with
+//                           error 5: the unit is opened, its identification fails
 bool LoadSimScenario(const std::string& name, SimHidHost& host, unsigned instance = 0);
 // The scenario names above, in that order.
 std::vector<std::string> SimScenarioNames();
