@@ -7,6 +7,8 @@
 //       "SHOT name x y w h" and waits until DIR/name.png exists before going on.
 //   --desktop NAME: the virtual desktop to run on ("" for the driver's own);
 //       coordinates in SHOT lines are those of the desktop.
+//   --release-firmware: the programs were built with the firmware release, so the
+//       product is no development build.
 #include <fcntl.h>
 #include <io.h>
 
@@ -22,10 +24,14 @@
 #include "res/resource.h"
 #include "sim/sim_control.h"
 #include "tests/e2e/window_driver.h"
+#include "update/firmware_update.h"
 
 namespace {
 
+// The simulated build may update its unit and has the release title; the product of a
+// build without the firmware release says in its title that it is a development build.
 constexpr wchar_t TITLE[] = L"QUORVEX ORVANTA 90 FW Updater 3.3 ";
+constexpr wchar_t DEVELOPMENT_TITLE[] = L"QUORVEX ORVANTA 90 FW Updater 3.3 - development build, no firmware";
 constexpr wchar_t MODEL_NAME[] = L"ORVANTA 90";
 constexpr wchar_t NO_UNIT_VERSION[] = L"0.0.0";
 constexpr DWORD START_TIMEOUT_MS = 30000;
@@ -34,6 +40,7 @@ constexpr DWORD STATE_TIMEOUT_MS = 15000;
 constexpr DWORD UPDATE_TIMEOUT_MS = 180000;
 
 CatalogueLanguage language = CatalogueLanguage::English;
+bool releaseFirmware = false;  // --release-firmware: the programs carry the firmware release
 int failures = 0;
 
 void Say(const std::string& line) {
@@ -145,10 +152,10 @@ struct Expected {
     bool update;                // Update enabled
 };
 
-Screen Build(const Expected& expected) {
+Screen Build(const Expected& expected, const std::wstring& title = TITLE) {
     const bool unit = expected.versions[0] != nullptr;
     Screen screen;
-    screen.items.emplace_back("title", TITLE);
+    screen.items.emplace_back("title", title);
     screen.items.emplace_back("label 40010",
                               expected.unitLabel != nullptr ? expected.unitLabel : Text(IDS_UNIT_LABEL));
     screen.items.emplace_back("label 1005", Text(IDS_BOOTLOADER_LABEL));
@@ -166,8 +173,9 @@ Screen Build(const Expected& expected) {
 }
 
 // Waits until the main window shows the state; reports every difference if it never does.
-bool ExpectScreen(const Program& program, const Expected& expected, const char* when) {
-    const Screen want = Build(expected);
+bool ExpectScreen(const Program& program, const Expected& expected, const char* when,
+                  const std::wstring& title = TITLE) {
+    const Screen want = Build(expected, title);
     Screen seen;
     if (WaitFor([&] { return (seen = Read(program.main)) == want; }, STATE_TIMEOUT_MS)) {
         return true;
@@ -246,13 +254,19 @@ bool Answer(HWND box, int id) {
     return WaitFor([&] { return !IsWindow(box); }, STATE_TIMEOUT_MS);
 }
 
+enum class CloseBy { Message, RealClick };
+
 // Close, as the user ends the program: it must end with exit code 0.
-void CloseProgram(Program& program) {
+void CloseProgram(Program& program, CloseBy how = CloseBy::Message) {
     if (!IsRunning(program)) {
         Fail("the program is no longer running");
         return;
     }
-    PressButton(program.main, IDCANCEL);
+    const bool pressed = how == CloseBy::RealClick ? ClickControl(program.main, IDCANCEL)
+                                                   : PressButton(program.main, IDCANCEL);
+    if (!pressed) {
+        Fail("could not press Close");
+    }
     DWORD code = 0;
     if (!WaitExit(program, START_TIMEOUT_MS, code)) {
         Fail("Close did not end the program");
@@ -353,16 +367,80 @@ void RunDevice(const DeviceCase& test) {
     Release(program);
 }
 
+// An arrival whose identification waits on a silent unit: each read waits out its bound,
+// and all the while the window must answer at once and never be taken for hung.
+void RunSilentArrival() {
+    Program program;
+    if (Start(program, simExe, L"none") && ExpectScreen(program, NO_UNIT_AT_START, "at start")) {
+        // The command returns once the dialog has handled the arrival, identification
+        // included: while it is pending, the dialog is inside that identification.
+        SimCommand plug(program, SIM_PLUG_SCENARIO, L"silent");
+        int answered = 0;
+        bool stuck = false;
+        if (!plug.Started()) {
+            Fail("no simulated-bus control window found");
+        } else if (!WaitFor(
+                       [&] {
+                           if (plug.Finished()) {
+                               return true;
+                           }
+                           bool ok = false;
+                           const std::wstring title = WindowText(program.main, &ok);
+                           if (!ok || IsHungAppWindow(program.main)) {
+                               stuck = true;
+                               return true;
+                           }
+                           ExpectText("title during the identification", title, TITLE);
+                           ++answered;
+                           return false;
+                       },
+                       60000)) {
+            Fail("the identification of the silent unit did not end");
+        }
+        if (stuck) {
+            Fail("the window did not answer while the silent unit was being identified (" +
+                 std::to_string(answered) + " answers before)");
+        } else if (answered < 3) {
+            // The read alone waits 10 s: answers after the first one fell inside it.
+            Fail("only " + std::to_string(answered) + " answers while the silent unit was identified");
+        }
+        if (plug.Started() && !plug.Wait(STATE_TIMEOUT_MS)) {
+            Fail("the simulated bus did not carry out the arrival");
+        }
+        // An arrival that brings no usable unit says nothing.
+        ExpectScreen(program, NO_UNIT_AT_START, "after the silent unit's arrival");
+        ExpectNoBox(program, "after the silent unit's arrival");
+        CloseProgram(program);
+    }
+    Release(program);
+}
+
 // ---- updates through the window
 
 enum class Outcome { Unchanged, Success, Failure };
+
+// What else happens around an update, from outside.
+enum class Meanwhile {
+    Nothing,
+    // A second copy of the program is started before Update (the first one minimised):
+    // it must end by itself with exit code 0 and bring the first one back.
+    SecondCopy,
+    // While the confirmation is open the unit is unplugged and another one plugged in,
+    // which is opened but fails its identification (scenario "esc-boot-error").
+    SwapWhileAsking,
+    // Once the bar has moved, the driver unplugs the unit through the simulated bus.
+    UnplugInTransfer,
+    // Once the bar has moved, a real click on Close, Escape and Alt+F4: the program ends
+    // with a real click on Close afterwards, to show such a click does reach it.
+    InputInTransfer,
+};
 
 struct UpdateCase {
     const char* name;
     const wchar_t* scenario;
     int confirmation;       // the answer to the confirmation: IDOK or IDCANCEL
     int versionQuestion;    // 0: none may come; else the answer, IDYES or IDNO
-    bool unplugInTransfer;  // the driver unplugs the unit once the bar has moved
+    Meanwhile meanwhile;
     Outcome outcome;
     int failureText;
     const wchar_t* code;         // the code line's two numbers; null: no code line
@@ -373,28 +451,41 @@ struct UpdateCase {
 // The failure report closes the unit and empties the version lines before its box; the
 // status changes only once the box is answered.
 const Expected FAILURE_BOX_OPEN = {IDS_READY, false, L"TUNE-BOX", {}, false};
+// The label keeps the name of the unit that was lost.
+const Expected CONNECTION_LOST = {IDS_CONNECTION_LOST, true, L"TUNE-BOX", {}, false};
 
 const UpdateCase updateCases[] = {
-    {"update-success", L"ready", IDOK, 0, false, Outcome::Success, 0, nullptr, nullptr, {}},
-    {"update-cancelled", L"ready", IDCANCEL, 0, false, Outcome::Unchanged, 0, nullptr, nullptr,
-     {}},
-    {"update-newer-declined", L"newer", IDOK, IDNO, false, Outcome::Unchanged, 0, nullptr, nullptr,
-     {}},
+    {"update-success", L"ready", IDOK, 0, Meanwhile::Nothing, Outcome::Success, 0, nullptr, nullptr, {}},
+    {"update-cancelled", L"ready", IDCANCEL, 0, Meanwhile::Nothing, Outcome::Unchanged, 0, nullptr,
+     nullptr, {}},
+    {"update-newer-declined", L"newer", IDOK, IDNO, Meanwhile::Nothing, Outcome::Unchanged, 0, nullptr,
+     nullptr, {}},
     // The refusals come as replies: the system error is whatever the platform last left.
-    {"update-lock-refused", L"lock-refused", IDOK, 0, false, Outcome::Failure, IDS_LOCK_FAILED,
-     L"0000065b", ANY_SYSTEM_ERROR, FAILURE_BOX_OPEN},
-    {"update-erase-fails", L"erase-fails", IDOK, 0, false, Outcome::Failure, IDS_ERASE_FAILED,
-     L"00000102", ANY_SYSTEM_ERROR, FAILURE_BOX_OPEN},
-    {"update-block-fails", L"block-fails", IDOK, 0, false, Outcome::Failure, IDS_BLOCK_FAILED,
-     L"00000105", ANY_SYSTEM_ERROR, FAILURE_BOX_OPEN},
+    {"update-lock-refused", L"lock-refused", IDOK, 0, Meanwhile::Nothing, Outcome::Failure,
+     IDS_LOCK_FAILED, L"0000065b", ANY_SYSTEM_ERROR, FAILURE_BOX_OPEN},
+    {"update-erase-fails", L"erase-fails", IDOK, 0, Meanwhile::Nothing, Outcome::Failure,
+     IDS_ERASE_FAILED, L"00000102", ANY_SYSTEM_ERROR, FAILURE_BOX_OPEN},
+    {"update-block-fails", L"block-fails", IDOK, 0, Meanwhile::Nothing, Outcome::Failure,
+     IDS_BLOCK_FAILED, L"00000105", ANY_SYSTEM_ERROR, FAILURE_BOX_OPEN},
     // The unit drops off the bus in the middle of a block write: the write fails with
     // ERROR_DEVICE_NOT_CONNECTED.
-    {"update-unplug-during-transfer", L"unplug-during-transfer", IDOK, 0, false, Outcome::Failure,
+    {"update-unplug-during-transfer", L"unplug-during-transfer", IDOK, 0, Meanwhile::Nothing,
+     Outcome::Failure, IDS_BLOCK_FAILED, L"fffffffe", L"0000048f", FAILURE_BOX_OPEN},
+    // A removal that reaches the window during the transfer waits for the update's end;
+    // the unit gone, the next block's write fails as above. The removal, handled after
+    // the box, finds no unit open and changes nothing.
+    {"update-unplugged-by-user", L"ready", IDOK, 0, Meanwhile::UnplugInTransfer, Outcome::Failure,
      IDS_BLOCK_FAILED, L"fffffffe", L"0000048f", FAILURE_BOX_OPEN},
-    // A removal delivered during a wait between blocks closes the unit at once (the
-    // status says so); the next block finds none open, which has no code line.
-    {"update-unplugged-by-user", L"ready", IDOK, 0, true, Outcome::Failure, IDS_BLOCK_FAILED, nullptr,
-     nullptr, {IDS_CONNECTION_LOST, true, L"TUNE-BOX", {}, false}},
+    // Only the unit confirmed is written to: with another one open by the answer, nothing
+    // is sent and the update fails as for a removed unit, without a code line.
+    {"update-swap-during-confirmation", L"ready", IDOK, 0, Meanwhile::SwapWhileAsking, Outcome::Failure,
+     IDS_LOCK_FAILED, nullptr, nullptr, CONNECTION_LOST},
+    // The main window takes no input during the transfer, and what was made meanwhile is
+    // thrown away: neither closes the program nor touches the result.
+    {"update-click-close-during-transfer", L"ready", IDOK, 0, Meanwhile::InputInTransfer,
+     Outcome::Success, 0, nullptr, nullptr, {}},
+    {"second-instance", L"ready", IDOK, 0, Meanwhile::SecondCopy, Outcome::Success, 0, nullptr, nullptr,
+     {}},
 };
 
 // Checks the progress window while it is open: caption, owner, size, centred on the main
@@ -417,11 +508,94 @@ void CheckProgress(const Program& program, HWND progress) {
     }
 }
 
+// A second start while the program runs: it must leave at once, by itself, with exit code
+// 0, and bring the running copy's window back.
+void StartSecondCopy(const Program& program) {
+    ShowWindowAsync(program.main, SW_MINIMIZE);
+    if (!WaitFor([&] { return IsIconic(program.main) != FALSE; }, STATE_TIMEOUT_MS)) {
+        Fail("the main window could not be minimised");
+    }
+    Program second;
+    if (!Launch(second, simExe, L"ready", desktop)) {
+        Fail("could not start a second copy (error " + std::to_string(GetLastError()) + ")");
+        return;
+    }
+    DWORD code = 0;
+    if (!WaitExit(second, 20000, code)) {
+        Fail("the second copy did not end by itself within 20 s");
+    } else if (code != 0) {
+        Fail("the second copy ended with exit code " + std::to_string(code) + ", expected 0");
+    }
+    Release(second);
+    if (!WaitFor([&] { return !IsIconic(program.main) && GetForegroundWindow() == program.main; },
+                 STATE_TIMEOUT_MS)) {
+        Fail(std::string("the second start did not bring the running window to the front (") +
+             (IsIconic(program.main) ? "still minimised" : "not the foreground window") + ")");
+    }
+}
+
+// While the confirmation is open: the unit asked about goes, another one comes that is
+// opened but fails its identification. The status says the connection was lost and stays so.
+void SwapUnits(const Program& program) {
+    {
+        SimCommand unplug(program, SIM_UNPLUG, L"");
+        if (!unplug.Wait(STATE_TIMEOUT_MS)) {
+            Fail("the simulated bus did not unplug the unit");
+        }
+    }
+    ExpectScreen(program, CONNECTION_LOST, "after the unplug, the confirmation open");
+    SimCommand plug(program, SIM_PLUG_SCENARIO, L"esc-boot-error");
+    if (!plug.Wait(STATE_TIMEOUT_MS)) {
+        Fail("the simulated bus did not plug the other unit");
+    }
+    // The command returns once the arrival was handled: an identification that failed
+    // says nothing.
+    ExpectScreen(program, CONNECTION_LOST, "after the other unit's arrival, the confirmation open");
+}
+
+// After a swap, the unit held at the answer must have been given up: its removal says
+// nothing, and a ready unit plugged in then is taken up.
+void ExpectSwappedUnitGivenUp(const Program& program) {
+    const Expected failed = {IDS_UPDATE_FAILED, false, L"TUNE-BOX", {}, false};
+    {
+        SimCommand unplug(program, SIM_UNPLUG, L"");
+        if (!unplug.Wait(STATE_TIMEOUT_MS)) {
+            Fail("the simulated bus did not unplug the other unit");
+        }
+    }
+    ExpectScreen(program, failed, "after the other unit's removal");
+    SimCommand plug(program, SIM_PLUG_SCENARIO, L"ready");
+    if (!plug.Wait(STATE_TIMEOUT_MS)) {
+        Fail("the simulated bus did not plug a ready unit");
+    }
+    ExpectScreen(program, READY, "after a ready unit's arrival");
+}
+
+// A real click on Close and the keys that close a window, made while the transfer runs.
+void InterfereWithInput(const Program& program, HWND progress) {
+    // Keys go to the foreground window; they must be aimed at the program to mean anything.
+    const HWND foreground = GetForegroundWindow();
+    if (foreground != program.main && foreground != progress) {
+        Fail("neither the main nor the progress window has the foreground during the transfer");
+    }
+    if (!ClickControl(program.main, IDCANCEL)) {
+        Fail("could not click Close");
+    }
+    if (!PressKeys({VK_ESCAPE}) || !PressKeys({VK_MENU, VK_F4})) {
+        Fail("could not press Escape and Alt+F4");
+    }
+}
+
 void RunUpdate(const UpdateCase& test) {
     Program program;
     if (!Start(program, simExe, test.scenario)) {
         Release(program);
         return;
+    }
+    if (test.meanwhile == Meanwhile::SecondCopy) {
+        ExpectScreen(program, READY, "at start");
+        StartSecondCopy(program);
+        ExpectScreen(program, READY, "after the second start");
     }
     const Screen before = Read(program.main);
     if (!ControlEnabled(program.main, IDC_UPDATE)) {
@@ -430,6 +604,9 @@ void RunUpdate(const UpdateCase& test) {
     PressButton(program.main, IDC_UPDATE);
     HWND box = ExpectBox(program, {IDS_CONFIRM_CAPTION, Text(IDS_CONFIRM_TEXT), {IDOK, IDCANCEL}},
                          "after Update");
+    if (test.meanwhile == Meanwhile::SwapWhileAsking && box != nullptr) {
+        SwapUnits(program);
+    }
     Answer(box, test.confirmation);
     if (test.versionQuestion != 0) {
         box = ExpectBox(program, {IDS_NEWER_FIRMWARE_CAPTION, Text(IDS_OLDER_FIRMWARE), {IDYES, IDNO}},
@@ -463,6 +640,7 @@ void RunUpdate(const UpdateCase& test) {
             // and in a whole transfer reach the last tenth.
             int first = -1;
             int last = -1;
+            bool acted = false;  // what the case does once the bar has moved
             std::unique_ptr<SimCommand> unplug;
             if (!WaitFor(
                     [&] {
@@ -475,16 +653,28 @@ void RunUpdate(const UpdateCase& test) {
                             first = first < 0 ? position : first;
                             last = position;
                         }
-                        if (test.unplugInTransfer && unplug == nullptr && position >= 5) {
-                            unplug = std::make_unique<SimCommand>(program, SIM_UNPLUG, L"");
+                        if (!acted && position >= 5) {
+                            acted = true;
+                            if (IsWindowEnabled(program.main)) {
+                                Fail("the main window is enabled during the transfer");
+                            }
+                            if (test.meanwhile == Meanwhile::UnplugInTransfer) {
+                                unplug = std::make_unique<SimCommand>(program, SIM_UNPLUG, L"");
+                            } else if (test.meanwhile == Meanwhile::InputInTransfer) {
+                                InterfereWithInput(program, progress);
+                            }
                         }
                         return !IsWindow(progress);
                     },
                     UPDATE_TIMEOUT_MS)) {
                 Fail("the progress window did not close");
             }
-            if (test.unplugInTransfer && (unplug == nullptr || !unplug->Wait(STATE_TIMEOUT_MS))) {
+            if (test.meanwhile == Meanwhile::UnplugInTransfer &&
+                (unplug == nullptr || !unplug->Wait(STATE_TIMEOUT_MS))) {
                 Fail("the unplug during the transfer was not carried out");
+            }
+            if (test.meanwhile == Meanwhile::InputInTransfer && !acted) {
+                Fail("the transfer ended before the input was made");
             }
             if (first < 0 || last <= first || (test.outcome == Outcome::Success && last < 90)) {
                 Fail("the progress bar was seen at " + std::to_string(first) + " and last at " +
@@ -509,24 +699,57 @@ void RunUpdate(const UpdateCase& test) {
         Answer(box, IDOK);
         ExpectScreen(program, {IDS_UPDATE_FAILED, false, L"TUNE-BOX", {}, false}, "after the failure");
         ExpectNoBox(program, "after the failure");
+        if (test.meanwhile == Meanwhile::SwapWhileAsking) {
+            ExpectSwappedUnitGivenUp(program);
+        }
     }
-    CloseProgram(program);
+    CloseProgram(program,
+                 test.meanwhile == Meanwhile::InputInTransfer ? CloseBy::RealClick : CloseBy::Message);
     Release(program);
 }
 
 // ---- the product: Wine has no programming unit
 
+// The product's title: a build without the firmware release is a development build.
+std::wstring ProductTitle() {
+    return releaseFirmware ? TITLE : DEVELOPMENT_TITLE;
+}
+
 void RunProduct() {
     Program program;
     // The product must not listen to the simulated build's variable.
     if (Start(program, productExe, L"ready")) {
-        ExpectScreen(program, NO_UNIT_AT_START, "at start");
+        ExpectScreen(program, NO_UNIT_AT_START, "at start", ProductTitle());
         if (FindSimControl(program) != nullptr) {
             Fail("the product has a simulated-bus control window");
         }
         CloseProgram(program);
     }
     Release(program);
+}
+
+// A development build's product refuses the update before anything else, unit or not:
+// Update is disabled without a unit, so its command is sent as the button would send it.
+// Returns false when the programs carry the firmware release and the case does not apply.
+bool RunProductDevelopmentBuild() {
+    if (releaseFirmware) {
+        return false;
+    }
+    Program program;
+    if (Start(program, productExe, nullptr) &&
+        ExpectScreen(program, NO_UNIT_AT_START, "at start", DEVELOPMENT_TITLE)) {
+        PostMessageW(program.main, WM_COMMAND, MAKEWPARAM(IDC_UPDATE, BN_CLICKED),
+                     reinterpret_cast<LPARAM>(GetDlgItem(program.main, IDC_UPDATE)));
+        // The caption in the user's language; the refusal is the program's own English text.
+        HWND box = ExpectBox(program, {IDS_UPDATE_FAILED_CAPTION, DEVELOPMENT_BUILD_REFUSAL, {IDOK}},
+                             "after the Update command");
+        Answer(box, IDOK);
+        ExpectScreen(program, NO_UNIT_AT_START, "after the refusal", DEVELOPMENT_TITLE);
+        ExpectNoBox(program, "after the refusal");
+        CloseProgram(program);
+    }
+    Release(program);
+    return true;
 }
 
 // ---- the demo: one whole update, told as it happens
@@ -694,24 +917,35 @@ std::vector<std::string> CaseNames() {
     std::vector<std::string> names;
     for (const StartCase& test : startCases) names.push_back(test.name);
     for (const DeviceCase& test : deviceCases) names.push_back(test.name);
+    names.push_back("silent-arrival-stays-responsive");
     for (const UpdateCase& test : updateCases) names.push_back(test.name);
     names.push_back("product");
+    names.push_back("product-development-build");
     return names;
 }
 
-bool RunCase(const std::string& name) {
+enum class Ran { Yes, NotApplicable, NoSuchCase };
+
+Ran RunCase(const std::string& name) {
     for (const StartCase& test : startCases) {
-        if (name == test.name) return RunStart(test), true;
+        if (name == test.name) return RunStart(test), Ran::Yes;
     }
     for (const DeviceCase& test : deviceCases) {
-        if (name == test.name) return RunDevice(test), true;
+        if (name == test.name) return RunDevice(test), Ran::Yes;
     }
+    if (name == "silent-arrival-stays-responsive") return RunSilentArrival(), Ran::Yes;
     for (const UpdateCase& test : updateCases) {
-        if (name == test.name) return RunUpdate(test), true;
+        if (name == test.name) return RunUpdate(test), Ran::Yes;
     }
-    if (name == "product") return RunProduct(), true;
-    return false;
+    if (name == "product") return RunProduct(), Ran::Yes;
+    if (name == "product-development-build") {
+        return RunProductDevelopmentBuild() ? Ran::Yes : Ran::NotApplicable;
+    }
+    return Ran::NoSuchCase;
 }
+
+// The exit code of a case that does not apply to this build (ctest's SKIP_RETURN_CODE).
+constexpr int NOT_APPLICABLE_EXIT_CODE = 77;
 
 }  // namespace
 
@@ -729,6 +963,7 @@ int main(int argc, char** argv) {
         else if (arg == "--lang" && more) lang = argv[++i];
         else if (arg == "--shots" && more) shotDir = WindowsPath(argv[++i]);
         else if (arg == "--desktop" && more) desktopName = argv[++i];
+        else if (arg == "--release-firmware") releaseFirmware = true;
         else if (arg == "--demo") demo = true;
         else if (arg == "--list") {
             for (const std::string& name : CaseNames()) Say(name);
@@ -749,9 +984,15 @@ int main(int argc, char** argv) {
         Say("FAILED: the user interface language is not \"" + lang + "\": LC_ALL did not reach Wine");
         return 1;
     }
-    if (simExe.empty() || productExe.empty() || !RunCase(caseName)) {
-        Say("usage: e2e_driver --sim EXE --product EXE [--lang en|de] CASE (--list names them)");
+    const Ran ran = simExe.empty() || productExe.empty() ? Ran::NoSuchCase : RunCase(caseName);
+    if (ran == Ran::NoSuchCase) {
+        Say("usage: e2e_driver --sim EXE --product EXE [--lang en|de] [--release-firmware] CASE "
+            "(--list names them)");
         return 2;
+    }
+    if (ran == Ran::NotApplicable) {
+        Say("SKIPPED " + caseName + ": not for a build with the firmware release");
+        return NOT_APPLICABLE_EXIT_CODE;
     }
     Say(failures == 0 ? "PASSED " + caseName : std::to_string(failures) + " check(s) failed in " + caseName);
     return failures == 0 ? 0 : 1;

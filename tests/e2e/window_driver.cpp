@@ -180,6 +180,43 @@ bool PressButton(HWND dialog, int id) {
     return button != nullptr && PostMessageW(button, BM_CLICK, 0, 0) != FALSE;
 }
 
+bool ClickControl(HWND dialog, int id) {
+    HWND control = GetDlgItem(dialog, id);
+    RECT area{};
+    if (control == nullptr || !GetWindowRect(control, &area) ||
+        !SetCursorPos((area.left + area.right) / 2, (area.top + area.bottom) / 2)) {
+        return false;
+    }
+    INPUT clicks[2] = {};
+    clicks[0].type = INPUT_MOUSE;
+    clicks[0].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
+    clicks[1].type = INPUT_MOUSE;
+    clicks[1].mi.dwFlags = MOUSEEVENTF_LEFTUP;
+    return SendInput(2, clicks, sizeof(INPUT)) == 2;
+}
+
+bool PressKeys(std::initializer_list<WORD> keys) {
+    std::vector<INPUT> strokes;
+    for (WORD key : keys) {  // down in order
+        INPUT stroke{};
+        stroke.type = INPUT_KEYBOARD;
+        stroke.ki.wVk = key;
+        stroke.ki.wScan = static_cast<WORD>(MapVirtualKeyW(key, MAPVK_VK_TO_VSC));
+        strokes.push_back(stroke);
+    }
+    for (auto key = keys.end(); key != keys.begin();) {  // up in reverse
+        --key;
+        INPUT stroke{};
+        stroke.type = INPUT_KEYBOARD;
+        stroke.ki.wVk = *key;
+        stroke.ki.wScan = static_cast<WORD>(MapVirtualKeyW(*key, MAPVK_VK_TO_VSC));
+        stroke.ki.dwFlags = KEYEVENTF_KEYUP;
+        strokes.push_back(stroke);
+    }
+    const UINT count = static_cast<UINT>(strokes.size());
+    return SendInput(count, strokes.data(), sizeof(INPUT)) == count;
+}
+
 bool AnswerMessageBox(HWND box, int id) {
     HWND button = GetDlgItem(box, id);
     return button != nullptr &&
@@ -239,6 +276,10 @@ DWORD WINAPI SimCommand::Send(void* parameter) {
     data.lpData = call.argument.empty() ? nullptr : call.argument.data();
     call.result = SendMessageW(call.target, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data));
     return 0;
+}
+
+bool SimCommand::Finished() const {
+    return thread_ == nullptr || WaitForSingleObject(thread_, 0) == WAIT_OBJECT_0;
 }
 
 bool SimCommand::Wait(DWORD timeoutMs) {

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <initializer_list>
 #include <memory>
 #include <string>
 #include <vector>
@@ -52,6 +53,13 @@ std::wstring MessageBoxText(HWND box);
 
 // Presses a push button of a dialog: a posted BM_CLICK, as a mouse click does it.
 bool PressButton(HWND dialog, int id);
+// A real left click at the centre of a dialog's control, made as system input (cursor
+// moved there, button down and up): it reaches whatever window the system finds at that
+// point, enabled or not, and waits in the program's input queue like a user's click.
+bool ClickControl(HWND dialog, int id);
+// Real key strokes as system input, to whichever window has the keyboard focus: every
+// key but the last is held down while the last is pressed (VK_MENU, VK_F4 is Alt+F4).
+bool PressKeys(std::initializer_list<WORD> keys);
 // Answers a message box with one of its buttons (IDOK, IDCANCEL, IDYES, IDNO).
 bool AnswerMessageBox(HWND box, int id);
 // A position read from a progress bar (PBM_GETPOS); -1 when the program is busy.
@@ -67,6 +75,8 @@ public:
     SimCommand(const SimCommand&) = delete;
     SimCommand& operator=(const SimCommand&) = delete;
     bool Started() const { return thread_ != nullptr; }
+    // Whether the program has answered (or the command could not be sent).
+    bool Finished() const;
     // Waits for the program's answer: true when it carried out the command.
     bool Wait(DWORD timeoutMs);
 
