@@ -156,6 +156,7 @@ TEST_F(SimUnitTest, ScenariosIdentifyAsNamed) {
         {"block-fails", LINK_OK, PRODUCT_TUNE_BOX, 0, 3, 0x111F408C, 0x0302},
         {"unplug-during-transfer", LINK_OK, PRODUCT_TUNE_BOX, 0, 3, 0x111F408C, 0x0302},
         {"silent", LINK_READ_FAILED, PRODUCT_TUNE_BOX, 0, 0, 0, 0},
+        {"esc-boot-error", 5, PRODUCT_TUNE_BOX, 0, 3, 0, 0x0302},
     };
     ASSERT_EQ(SimScenarioNames().size(), std::size(cases));
     for (const ScenarioCase& c : cases) {
