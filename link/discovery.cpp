@@ -23,10 +23,14 @@ bool ReportLengthsUsable(std::uint32_t outLength, std::uint32_t inLength) {
 // Numbers every opening of a unit in this run.
 std::uint32_t openings = 0;
 
+// Set by OpenUnit when it met a unit it was not allowed to open.
+bool unitDenied = false;
+
 }  // namespace
 
 std::int32_t OpenUnit(DeviceSession& session) {
     session.Reset();
+    unitDenied = false;
     if (hidHost == nullptr) {
         return LINK_NO_DEVICE;
     }
@@ -41,6 +45,12 @@ std::int32_t OpenUnit(DeviceSession& session) {
         }
         const DeviceHandle handle = hidHost->Open(path);
         if (handle == NO_DEVICE_HANDLE) {
+            // Only the list can tell what a device is that may not be opened.
+            HidAttributes listed{};
+            if (hidHost->LastOpenDenied() && hidHost->GetListedAttributes(list, index, listed) &&
+                IsUnit(listed)) {
+                unitDenied = true;
+            }
             continue;
         }
         HidAttributes attributes{};
@@ -59,6 +69,10 @@ std::int32_t OpenUnit(DeviceSession& session) {
     }
     hidHost->DestroyInterfaceList(list);
     return LINK_UNIT_NOT_FOUND;
+}
+
+bool UnitDeniedAtLastOpen() {
+    return unitDenied;
 }
 
 bool ReadReportLengths(DeviceSession& session) {

@@ -31,9 +31,19 @@ public:
     // The device path of the interface at index; false when it cannot be read.
     virtual bool GetInterfacePath(HidInterfaceList* list, std::uint32_t index, std::wstring& path) = 0;
     virtual void DestroyInterfaceList(HidInterfaceList* list) = 0;
+    // The ids of the interface at index as the list gives them, without opening it; false
+    // where the list has none (Windows gives them for an open device only).
+    virtual bool GetListedAttributes(HidInterfaceList* /*list*/, std::uint32_t /*index*/,
+                                     HidAttributes& /*attributes*/) {
+        return false;
+    }
 
     // Opens a device for reading and writing, shared; NO_DEVICE_HANDLE on failure.
     virtual DeviceHandle Open(const std::wstring& path) = 0;
+    // True when the last Open that failed was refused for want of permission: the device
+    // is there, but this user may not open it. False after any other failure, and where
+    // the platform cannot tell.
+    virtual bool LastOpenDenied() { return false; }
     virtual bool GetAttributes(DeviceHandle handle, HidAttributes& attributes) = 0;
     // Preparsed data, capabilities and their release; false when either query fails.
     virtual bool GetReportLengths(DeviceHandle handle, HidReportLengths& lengths) = 0;

@@ -28,6 +28,10 @@ std::int32_t WriteBlock(DeviceSession& session, const std::uint8_t* block, std::
 
 // Discovery and identification.
 std::int32_t OpenUnit(DeviceSession& session);
+// Whether the last OpenUnit passed over a programming unit the platform refused to open
+// for want of permission. OpenUnit counts such a unit as absent, like any unit it cannot
+// open; this lets a front end tell "found, but not allowed" from "no unit".
+bool UnitDeniedAtLastOpen();
 // False, lengths unchanged, when the capabilities cannot be read or a length lies outside
 // MIN_OUT_REPORT_LENGTH..MAX_REPORT_LENGTH (output) or MIN_IN_REPORT_LENGTH..MAX_REPORT_LENGTH (input).
 bool ReadReportLengths(DeviceSession& session);

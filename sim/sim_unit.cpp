@@ -332,13 +332,27 @@ void SimHidHost::DestroyInterfaceList(HidInterfaceList* list) {
     });
 }
 
+bool SimHidHost::GetListedAttributes(HidInterfaceList* list, std::uint32_t index,
+                                     HidAttributes& attributes) {
+    const PathList& paths = *reinterpret_cast<PathList*>(list);
+    const Device* device = index < paths.size() ? Find(paths[index]) : nullptr;
+    if (device == nullptr) {
+        return false;
+    }
+    attributes.vendorId = device->unit ? device->unit->config.vendorId : device->vendorId;
+    attributes.productId = device->unit ? device->unit->config.productId : device->productId;
+    return true;
+}
+
 DeviceHandle SimHidHost::Open(const std::wstring& path) {
     Device* device = Find(path);
     if (device == nullptr) {
+        lastOpenDenied_ = false;
         Fail(SIM_LAST_ERROR_DEVICE_NOT_CONNECTED);
         return NO_DEVICE_HANDLE;
     }
     if (std::find(unopenable.begin(), unopenable.end(), path) != unopenable.end()) {
+        lastOpenDenied_ = true;
         Fail(5);  // access denied
         return NO_DEVICE_HANDLE;
     }

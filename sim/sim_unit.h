@@ -142,7 +142,7 @@ public:
     std::vector<std::wstring> Paths() const;
 
     bool listFails = false;                 // GetInterfaceList returns null
-    std::vector<std::wstring> unopenable;   // paths whose Open fails
+    std::vector<std::wstring> unopenable;   // paths whose Open is refused: access denied
     std::vector<std::wstring> noPath;       // paths whose detail record cannot be read
     bool capabilitiesFail = false;
 
@@ -164,7 +164,11 @@ public:
     bool HasInterface(HidInterfaceList* list, std::uint32_t index) override;
     bool GetInterfacePath(HidInterfaceList* list, std::uint32_t index, std::wstring& path) override;
     void DestroyInterfaceList(HidInterfaceList* list) override;
+    // The ids of a listed device still on the bus.
+    bool GetListedAttributes(HidInterfaceList* list, std::uint32_t index,
+                             HidAttributes& attributes) override;
     DeviceHandle Open(const std::wstring& path) override;
+    bool LastOpenDenied() override { return lastOpenDenied_; }
     bool GetAttributes(DeviceHandle handle, HidAttributes& attributes) override;
     bool GetReportLengths(DeviceHandle handle, HidReportLengths& lengths) override;
     bool Write(DeviceHandle handle, const std::uint8_t* report, std::uint32_t length,
@@ -189,6 +193,7 @@ private:
     std::vector<std::unique_ptr<Device>> devices_;  // unplugged ones stay, off the bus
     std::map<DeviceHandle, std::unique_ptr<OpenFile>> files_;
     DeviceHandle nextHandle_ = 100;
+    bool lastOpenDenied_ = false;
     std::vector<std::unique_ptr<PathList>> lists_;
 };
 
