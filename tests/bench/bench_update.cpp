@@ -32,7 +32,11 @@ namespace {
 // The fixed waits of one update of image 142: 2037 blocks of 20 ms, and before them
 // 20 + 20 + 1000 (erase reply) + 4000 (after the erase) + 20 + 20 ms.
 constexpr std::uint64_t PROTOCOL_FLOOR_MS = 45820;
+#ifdef _WIN32
 constexpr double TARGET_RATIO = 1.01;
+#else
+constexpr double TARGET_RATIO = 1.002;
+#endif
 
 // Passes every call on and notes each wait: what was asked and how long it took.
 class MeasuringClock : public Clock {
@@ -117,7 +121,8 @@ double PeakMemoryKiB() {
 }
 
 std::string TimerKind(PosixClock&) {
-    return "clock_nanosleep to a CLOCK_MONOTONIC deadline";
+    return "clock_nanosleep to a CLOCK_MONOTONIC deadline, timer slack 1 ns during the update, "
+           "the last " + std::to_string(PosixClock::FINISH_NANOS / 1000) + " us against the clock";
 }
 #endif
 
@@ -172,6 +177,7 @@ int main() {
     std::size_t stepWaits = 0;
     double overshootSum = 0;
     double overshootMax = 0;
+    std::vector<double> overshoots;
     for (const MeasuringClock::Wait& wait : clock.waits) {
         floorMs += wait.askedMs;
         const double over = static_cast<double>(wait.tookMicros) - 1000.0 * wait.askedMs;
@@ -180,6 +186,7 @@ int main() {
             ++stepWaits;
             overshootSum += over;
             overshootMax = std::max(overshootMax, over);
+            overshoots.push_back(over);
         }
     }
     const double totalSeconds = static_cast<double>(took) / 1e6;
@@ -193,9 +200,15 @@ int main() {
     std::printf("  total time                %.3f s\n", totalSeconds);
     std::printf("  protocol floor            %.3f s (%zu fixed waits; expected %.3f s)\n", floorSeconds,
                 clock.waits.size(), static_cast<double>(PROTOCOL_FLOOR_MS) / 1e3);
-    std::printf("  ratio                     %.4f (target <= %.2f)\n", ratio, TARGET_RATIO);
+    std::printf("  ratio                     %.4f (target <= %.3f)\n", ratio, TARGET_RATIO);
     std::printf("  20 ms wait overshoot      mean %.1f us, largest %.1f us (%zu waits)\n",
                 stepWaits ? overshootSum / static_cast<double>(stepWaits) : 0.0, overshootMax, stepWaits);
+    // The median shows the clock; the mean and the largest also what else took the processor.
+    std::sort(overshoots.begin(), overshoots.end());
+    if (!overshoots.empty()) {
+        std::printf("                            median %.1f us, 99th percentile %.1f us\n",
+                    overshoots[overshoots.size() / 2], overshoots[overshoots.size() * 99 / 100]);
+    }
     std::printf("  CPU time per exchange     %.1f us (%.3f s in all)\n",
                 exchanges ? cpu * 1e6 / static_cast<double>(exchanges) : 0.0, cpu);
     std::printf("  peak memory rise          %.0f KiB\n", memoryRise);
