@@ -45,7 +45,9 @@ public:
     // the platform cannot tell.
     virtual bool LastOpenDenied() { return false; }
     virtual bool GetAttributes(DeviceHandle handle, HidAttributes& attributes) = 0;
-    // Preparsed data, capabilities and their release; false when either query fails.
+    // The longest output and input report in bytes, report id byte included, as the
+    // platform gives them (Windows: the capabilities from the preparsed data; Linux: the
+    // device's report descriptor); false when they cannot be had.
     virtual bool GetReportLengths(DeviceHandle handle, HidReportLengths& lengths) = 0;
     // Writes one output report of length bytes; false on failure or when it has not
     // completed within timeoutMs.
