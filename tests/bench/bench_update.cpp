@@ -38,11 +38,13 @@ constexpr double TARGET_RATIO = 1.01;
 constexpr double TARGET_RATIO = 1.002;
 #endif
 
-// Passes every call on and notes each wait: what was asked and how long it took.
+// Passes every call on and notes each wait: what was asked, when it began and how long
+// it took. The time between one wait's end and the next one's start is the exchange's.
 class MeasuringClock : public Clock {
 public:
     struct Wait {
         std::uint32_t askedMs;
+        std::uint64_t startMicros;
         std::uint64_t tookMicros;
     };
 
@@ -51,7 +53,7 @@ public:
     void Sleep(std::uint32_t ms) override {
         const std::uint64_t start = inner_.NowMicros();
         inner_.Sleep(ms);
-        waits.push_back({ms, inner_.NowMicros() - start});
+        waits.push_back({ms, start, inner_.NowMicros() - start});
     }
     std::uint64_t NowMicros() override { return inner_.NowMicros(); }
     std::uint32_t LastError() override { return inner_.LastError(); }
@@ -126,6 +128,12 @@ std::string TimerKind(PosixClock&) {
 }
 #endif
 
+// The value at fraction q of the sorted values.
+double Quantile(const std::vector<double>& sorted, double q) {
+    if (sorted.empty()) return 0.0;
+    return sorted[static_cast<std::size_t>(q * static_cast<double>(sorted.size() - 1))];
+}
+
 }  // namespace
 
 int main() {
@@ -177,11 +185,20 @@ int main() {
     std::size_t stepWaits = 0;
     double overshootSum = 0;
     double overshootMax = 0;
+    double allOvershoot = 0;  // of every wait, the long ones too
     std::vector<double> overshoots;
+    // What the update did between its waits: the exchanges with the unit, and the
+    // measuring itself. Before the first wait and after the last there is one exchange
+    // each as well.
+    std::vector<double> between;
+    std::uint64_t previousEnd = start;
     for (const MeasuringClock::Wait& wait : clock.waits) {
+        between.push_back(static_cast<double>(wait.startMicros - previousEnd));
+        previousEnd = wait.startMicros + wait.tookMicros;
         floorMs += wait.askedMs;
         const double over = static_cast<double>(wait.tookMicros) - 1000.0 * wait.askedMs;
         shorter += over < 0;
+        allOvershoot += over;
         if (wait.askedMs == STEP_DELAY_MS) {
             ++stepWaits;
             overshootSum += over;
@@ -189,6 +206,10 @@ int main() {
             overshoots.push_back(over);
         }
     }
+    between.push_back(static_cast<double>(start + took - previousEnd));
+    double betweenSum = 0;
+    for (double micros : between) betweenSum += micros;
+    std::sort(between.begin(), between.end());
     const double totalSeconds = static_cast<double>(took) / 1e6;
     const double floorSeconds = static_cast<double>(floorMs) / 1e3;
     const double ratio = totalSeconds / floorSeconds;
@@ -205,10 +226,13 @@ int main() {
                 stepWaits ? overshootSum / static_cast<double>(stepWaits) : 0.0, overshootMax, stepWaits);
     // The median shows the clock; the mean and the largest also what else took the processor.
     std::sort(overshoots.begin(), overshoots.end());
-    if (!overshoots.empty()) {
-        std::printf("                            median %.1f us, 99th percentile %.1f us\n",
-                    overshoots[overshoots.size() / 2], overshoots[overshoots.size() * 99 / 100]);
-    }
+    std::printf("                            median %.1f us, 99th percentile %.1f us\n",
+                Quantile(overshoots, 0.5), Quantile(overshoots, 0.99));
+    // Where the time over the floor went: the waits ending late, or the work between them.
+    std::printf("  time over the floor       %.1f ms: waits' overshoot %.1f ms, between waits %.1f ms\n",
+                (totalSeconds - floorSeconds) * 1e3, allOvershoot / 1e3, betweenSum / 1e3);
+    std::printf("  time between waits        median %.1f us, 99th percentile %.1f us, largest %.1f us\n",
+                Quantile(between, 0.5), Quantile(between, 0.99), between.empty() ? 0.0 : between.back());
     std::printf("  CPU time per exchange     %.1f us (%.3f s in all)\n",
                 exchanges ? cpu * 1e6 / static_cast<double>(exchanges) : 0.0, cpu);
     std::printf("  peak memory rise          %.0f KiB\n", memoryRise);
