@@ -29,6 +29,7 @@ wchar_t FoldAscii(wchar_t c) {
 // Opens the first unit present and decides what the status box says about it.
 // How many checks have accepted a unit; tells whether one was accepted inside a box.
 unsigned acceptedChecks = 0;
+std::uint16_t lastConnectionStatus = 0;
 
 void CheckConnection(DialogOps& ops, CheckForm form) {
     std::int32_t opened;
@@ -55,6 +56,7 @@ void CheckConnection(DialogOps& ops, CheckForm form) {
         status = IDS_INCOMPATIBLE_STATUS;
     }
 
+    lastConnectionStatus = status;
     if (status == IDS_READY) {
         deviceSession.accepted = true;
         ++acceptedChecks;
@@ -87,6 +89,10 @@ void CheckConnection(DialogOps& ops, CheckForm form) {
 }
 
 }  // namespace
+
+std::uint16_t LastConnectionStatus() {
+    return lastConnectionStatus;
+}
 
 std::wstring LoadMessage(DialogOps& ops, std::uint16_t id) {
     std::wstring text = ops.LoadResourceText(id);

@@ -41,6 +41,11 @@ void OnInitDialog(DialogOps& ops, WindowId window);
 // allows (app/dialog_phase.h).
 std::int32_t OnDeviceChange(DialogOps& ops, std::uintptr_t event, BroadcastId broadcast);
 
+// The status the last reported connection check decided (IDS_READY, IDS_NO_UNIT,
+// IDS_WRONG_MODE, IDS_NO_ESC or IDS_INCOMPATIBLE_STATUS); 0 before the first. An arrival
+// that brings no usable unit reports nothing and leaves it as it was.
+std::uint16_t LastConnectionStatus();
+
 // The handling of one device-interface arrival or removal itself.
 void HandleDeviceChange(DialogOps& ops, const DeviceChange& change);
 

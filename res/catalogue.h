@@ -20,3 +20,8 @@ const wchar_t* CatalogueText(std::uint16_t id, CatalogueLanguage language);
 
 // Every entry, in ascending id order.
 std::span<const CatalogueEntry> CatalogueEntries();
+
+// The terminal program's own texts (its usage, prompts and notes), kept in the same
+// catalogue but outside the dialog's string tables; ids in res/terminal_texts.h.
+const wchar_t* TerminalText(std::uint16_t id, CatalogueLanguage language);
+std::span<const CatalogueEntry> TerminalCatalogueEntries();

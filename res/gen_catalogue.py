@@ -1,6 +1,8 @@
 #!/usr/bin/env python3
 """Turns the message catalogue (messages.json) into the two string tables of the
-resource script and the table behind the native CatalogueText lookup.
+resource script and the table behind the native CatalogueText lookup. Entries marked
+"front": "terminal" are the terminal program's own texts: they go into a table of their
+own (TerminalText) and never into the resource script.
 
 The JSON file is the only place where the texts are written down; everything the
 build compiles is produced from it here, so the two languages and the two
@@ -34,8 +36,10 @@ def load(path):
                 sys.exit(f"{path}: id {ident} '{lang}' is longer than {MAX_TEXT_LENGTH} characters")
             if any(ord(c) > 0xFFFF for c in text):
                 sys.exit(f"{path}: id {ident} '{lang}' has a character outside UTF-16's basic plane")
-        if set(e) - {"id", *LANGUAGES}:
-            sys.exit(f"{path}: id {ident} has unknown fields {sorted(set(e) - {'id', *LANGUAGES})}")
+        if e.get("front", "terminal") != "terminal":
+            sys.exit(f"{path}: id {ident} names an unknown front {e['front']!r}")
+        if set(e) - {"id", "front", *LANGUAGES}:
+            sys.exit(f"{path}: id {ident} has unknown fields {sorted(set(e) - {'id', 'front', *LANGUAGES})}")
     return sorted(entries, key=lambda e: e["id"])
 
 
@@ -82,7 +86,9 @@ def main():
     p.add_argument("--rc-en", required=True, help="English string table")
     p.add_argument("--rc-de", required=True, help="German string table")
     args = p.parse_args()
-    entries = load(args.source)
+    everything = load(args.source)
+    entries = [e for e in everything if "front" not in e]
+    terminal = [e for e in everything if "front" in e]
 
     banner = "Generated from res/messages.json by res/gen_catalogue.py; do not edit."
     for lang, path in (("en", args.rc_en), ("de", args.rc_de)):
@@ -91,13 +97,14 @@ def main():
         lines += ["END", ""]
         write(path, "\n".join(lines))
 
-    lines = [f"// {banner}", '#include "res/catalogue.h"', "",
-             "extern const CatalogueEntry catalogueEntries[] = {"]
-    for e in entries:
-        lines.append(f"    {{{e['id']},")
-        lines.append(f"     {cpp_literal(e['en'])},")
-        lines.append(f"     {cpp_literal(e['de'])}}},")
-    lines += ["};", f"extern const std::size_t catalogueEntryCount = {len(entries)};", ""]
+    lines = [f"// {banner}", '#include "res/catalogue.h"', ""]
+    for name, table in (("catalogue", entries), ("terminalCatalogue", terminal)):
+        lines.append(f"extern const CatalogueEntry {name}Entries[] = {{")
+        for e in table:
+            lines.append(f"    {{{e['id']},")
+            lines.append(f"     {cpp_literal(e['en'])},")
+            lines.append(f"     {cpp_literal(e['de'])}}},")
+        lines += ["};", f"extern const std::size_t {name}EntryCount = {len(table)};", ""]
     write(args.cpp, "\n".join(lines))
 
 

@@ -39,7 +39,7 @@ void RefuseBootInfo(SimulatedUnit& unit) {
     };
 }
 
-const std::array<Scenario, 15> scenarios = {{
+const std::array<Scenario, 16> scenarios = {{
     {"none", false, Keep, NoFaults},
     {"ready", true, Keep, NoFaults},
     {"ready-alt", true, [](SimConfig& c) { c.escHardwareId = 0x0A06408C; }, NoFaults},
@@ -63,6 +63,7 @@ const std::array<Scenario, 15> scenarios = {{
          u.everyExchangeFault.lastError = SIM_LAST_ERROR_TIMEOUT;
      }},
     {"esc-boot-error", true, Keep, RefuseBootInfo},
+    {"no-permission", true, Keep, NoFaults},
 }};
 
 void AppendHex4(std::wstring& text, std::uint16_t value) {
@@ -100,7 +101,11 @@ bool LoadSimScenario(const std::string& name, SimHidHost& host, unsigned instanc
         if (scenario.hasUnit) {
             SimConfig config;
             scenario.configure(config);
-            scenario.arm(host.Plug(SimUnitPath(config.productId, instance), config));
+            const std::wstring path = SimUnitPath(config.productId, instance);
+            scenario.arm(host.Plug(path, config));
+            if (scenario.name == "no-permission") {
+                host.unopenable.push_back(path);
+            }
         }
         return true;
     }

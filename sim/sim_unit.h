@@ -235,6 +235,7 @@ public:
 //   silent                  the unit never replies (each read times out)
 //   esc-boot-error          as ready, but every CMD_READ_ESC_BOOT_INFO is answered with
 //                           error 5: the unit is opened, its identification fails
+//   no-permission           as ready, but opening it is refused for want of permission
 bool LoadSimScenario(const std::string& name, SimHidHost& host, unsigned instance = 0);
 // The scenario names above, in that order.
 std::vector<std::string> SimScenarioNames();

@@ -3,6 +3,7 @@
 // ended by a NUL byte.
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "res/catalogue.h"
 
@@ -33,7 +34,9 @@ int main(int argc, char** argv) {
         return 2;
     }
     std::string out;
-    for (const CatalogueEntry& entry : CatalogueEntries()) {
+    std::vector<CatalogueEntry> entries(CatalogueEntries().begin(), CatalogueEntries().end());
+    entries.insert(entries.end(), TerminalCatalogueEntries().begin(), TerminalCatalogueEntries().end());
+    for (const CatalogueEntry& entry : entries) {
         out += std::to_string(entry.id);
         out += '\0';
         PutUtf8(out, entry.english);

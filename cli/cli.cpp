@@ -1,0 +1,233 @@
+#include "cli/cli.h"
+
+#include <memory>
+
+#include "app/dialog_phase.h"
+#include "app/main_dialog.h"
+#include "app/status_flow.h"
+#include "cli/command_line.h"
+#include "cli/exit_status.h"
+#include "cli/language.h"
+#include "cli/status_json.h"
+#include "cli/terminal_ops.h"
+#include "cli/terminal_text.h"
+#include "cli/unit_log.h"
+#include "link/clock.h"
+#include "link/device_session.h"
+#include "link/hid_host.h"
+#include "link/link.h"
+#include "res/resource.h"
+#include "res/terminal_texts.h"
+#include "res/text_format.h"
+#include "update/firmware_update.h"
+
+namespace {
+
+// The window the terminal's dialog logic believes it has; any nonzero token.
+constexpr WindowId TERMINAL_WINDOW = 1;
+
+std::wstring FirmwareVersionText() {
+    return FormatText(L"%u.%u", {std::uint32_t{IMAGE_VERSION >> 8}, std::uint32_t{IMAGE_VERSION & 0xFF}}, 32);
+}
+
+// The dialog's start-up check; its status decides the exit status.
+std::int32_t Check(TerminalOps& ops) {
+    ResetDialogPhase();
+    OnInitDialog(ops, TERMINAL_WINDOW);
+    return ExitStatusForCheck(LastConnectionStatus(), UnitDeniedAtLastOpen());
+}
+
+// The status and the version lines; for a unit that may not be opened, what to do.
+void PrintCheck(TerminalOps& ops, std::int32_t exitStatus) {
+    ops.PrintStatusIfChanged();
+    if (exitStatus == EXIT_NO_PERMISSION) {
+        ops.Print(OutputStream::Error, L"\n" + ops.WideText(TXT_NO_PERMISSION));
+    }
+}
+
+std::int32_t Status(TerminalOps& ops, bool json) {
+    ops.KeepMessages(json);
+    const std::int32_t exitStatus = Check(ops);
+    if (json) {
+        StatusReport report;
+        report.status = LastConnectionStatus();
+        report.exitStatus = exitStatus;
+        report.text = ops.LoadResourceText(report.status);
+        if (report.status != IDS_READY) {
+            report.hint = ops.LoadResourceText(IDS_HINT);
+        }
+        report.message = ops.KeptMessage();
+        report.permissionDenied = exitStatus == EXIT_NO_PERMISSION;
+        report.unitOpen = deviceSession.handle != NO_DEVICE_HANDLE;
+        report.productId = deviceSession.productId;
+        report.unitName = ops.ItemText(IDC_UNIT_LABEL);
+        report.unitVersion = ops.ItemText(IDC_UNIT_VERSION);
+        report.bootloaderVersion = ops.ItemText(IDC_BOOTLOADER_VERSION);
+        report.escVersion = ops.ItemText(IDC_ESC_VERSION);
+        ops.Print(OutputStream::Out, StatusJson(report));
+    } else {
+        PrintCheck(ops, exitStatus);
+    }
+    CloseMainDialog(ops);
+    return exitStatus;
+}
+
+std::int32_t Update(TerminalOps& ops, bool yes) {
+    const std::int32_t checked = Check(ops);
+    PrintCheck(ops, checked);
+    if (checked != EXIT_READY) {
+        CloseMainDialog(ops);
+        return checked;
+    }
+
+    const FirmwareImage image = firmwareImageLoader(IMAGE_RESOURCE_ID);
+    ops.SetTotalBlocks((image.size + BLOCK_SIZE - 1) / BLOCK_SIZE);
+    ops.AnswerYes(yes);
+    MainDialog view(ops);
+    OnCommand(ops, view, COMMAND_UPDATE);
+
+    std::int32_t exitStatus = EXIT_READY;
+    if (ops.ErrorBoxes() != 0) {
+        exitStatus = EXIT_UPDATE_FAILED;
+    } else if (ops.Declined()) {
+        ops.Print(OutputStream::Error, ops.WideText(TXT_CANCELLED));
+        exitStatus = EXIT_CANCELLED;
+    }
+    if (exitStatus != EXIT_CANCELLED) {
+        ops.PrintStatusIfChanged("\n");
+    }
+    CloseMainDialog(ops);
+    return exitStatus;
+}
+
+std::int32_t Watch(TerminalOps& ops, CliPlatform& platform) {
+    if (!platform.StartWatching()) {
+        ops.Print(OutputStream::Error, ops.WideText(TXT_WATCH_FAILED));
+        return EXIT_FAILURE_OTHER;
+    }
+    ops.Print(OutputStream::Out, ops.WideText(TXT_WATCHING) + L"\n");
+    const std::int32_t checked = Check(ops);
+    PrintCheck(ops, checked);
+
+    DeviceChange change;
+    while (platform.WaitForDeviceChange(change)) {
+        const bool arrival = change.event == DBT_EVENT_DEVICE_ARRIVAL;
+        const bool unitWasOpen = deviceSession.handle != NO_DEVICE_HANDLE;
+        DeliverDeviceChange(ops, change);
+        // A change the dialog would show nothing new for prints nothing.
+        ops.PrintStatusIfChanged("\n");
+        if (arrival && !unitWasOpen && deviceSession.handle == NO_DEVICE_HANDLE && UnitDeniedAtLastOpen()) {
+            ops.Print(OutputStream::Error, ops.WideText(TXT_NO_PERMISSION));
+        }
+    }
+    CloseMainDialog(ops);
+    return EXIT_READY;
+}
+
+}  // namespace
+
+std::int32_t ExitStatusForCheck(std::uint16_t status, bool unitDenied) {
+    switch (status) {
+    case IDS_READY:
+        return EXIT_READY;
+    case IDS_WRONG_MODE:
+        return EXIT_WRONG_MODE;
+    case IDS_NO_ESC:
+        return EXIT_NO_ESC;
+    case IDS_INCOMPATIBLE_STATUS:
+        return EXIT_INCOMPATIBLE;
+    default:
+        return unitDenied ? EXIT_NO_PERMISSION : EXIT_NO_UNIT;
+    }
+}
+
+std::string VersionLine() {
+    std::string line = "orvanta-cli 3.3.0: firmware " + TerminalUtf8(FirmwareVersionText()) +
+                       " for the QUORVEX " + TerminalUtf8(MODEL_NAME) + " ESC";
+    if (IsDevelopmentBuild()) {
+        line += ' ';
+        line += TerminalUtf8(DEVELOPMENT_TITLE_MARKER);
+    }
+    return line;
+}
+
+std::int32_t RunCli(const std::vector<std::string>& args, CliPlatform& platform) {
+    Terminal& terminal = platform.Console();
+    const CommandLineResult parsed = ParseCommandLine(args);
+    const CliOptions& options = parsed.options;
+    const CatalogueLanguage language =
+        options.language ? (*options.language == "de" ? CatalogueLanguage::German : CatalogueLanguage::English)
+                         : platform.EnvironmentLanguage();
+    TerminalOps ops(terminal, language);
+
+    if (!parsed.ok) {
+        if (!parsed.badArgument.empty()) {
+            ops.Print(OutputStream::Error,
+                      FormatText(ops.WideText(TXT_UNKNOWN_ARGUMENT), {WideFromUtf8(parsed.badArgument)}, TEXT_CAPACITY));
+        }
+        ops.Print(OutputStream::Error, ops.WideText(TXT_SHORT_USAGE));
+        return EXIT_USAGE;
+    }
+    if (options.command == CliCommand::Help) {
+        ops.Print(OutputStream::Out, FormatText(ops.WideText(TXT_USAGE), {FirmwareVersionText()}, TEXT_CAPACITY));
+        return EXIT_READY;
+    }
+    if (options.command == CliCommand::Version) {
+        terminal.Write(OutputStream::Out, VersionLine() + "\n");
+        return EXIT_READY;
+    }
+    // A question nobody can answer must not hold the program up, nor be taken as yes.
+    if (options.command == CliCommand::Update && !options.yes && !terminal.InputIsTerminal()) {
+        ops.Print(OutputStream::Error, ops.WideText(TXT_NEEDS_TERMINAL));
+        return EXIT_CANCELLED;
+    }
+
+    // Until the command sequence begins an interrupt cancels; watching ends with it.
+    if (options.command == CliCommand::Watch) {
+        terminal.EndOnInterrupt("", EXIT_READY);
+    } else if (options.command == CliCommand::Update) {
+        terminal.EndOnInterrupt("\n" + ops.Text(TXT_CANCELLED) + "\n", EXIT_CANCELLED);
+    } else {
+        terminal.EndOnInterrupt("", EXIT_CANCELLED);
+    }
+
+    if (!platform.HoldInstance()) {
+        ops.Print(OutputStream::Error, ops.WideText(TXT_ANOTHER_COPY));
+        return EXIT_CANCELLED;
+    }
+
+    std::unique_ptr<LoggingHidHost> logging;
+    HidHost* const platformHost = hidHost;
+    if (options.logFile) {
+        std::FILE* file = platform.OpenLog(*options.logFile);
+        if (file == nullptr) {
+            ops.Print(OutputStream::Error,
+                      FormatText(ops.WideText(TXT_LOG_FAILED), {WideFromUtf8(*options.logFile)}, TEXT_CAPACITY));
+            return EXIT_FAILURE_OTHER;
+        }
+        // The file stays open to the program's end: an interrupt may end it at any moment,
+        // and every line is flushed as it is written.
+        static CliPlatform* restoring = nullptr;
+        restoring = &platform;
+        logging = std::make_unique<LoggingHidHost>(*platformHost, file, *systemClock,
+                                                   [](std::uint32_t error) { restoring->RestoreLastError(error); });
+        hidHost = logging.get();
+    }
+
+    std::int32_t exitStatus = EXIT_READY;
+    switch (options.command) {
+    case CliCommand::Status:
+        exitStatus = Status(ops, options.json);
+        break;
+    case CliCommand::Update:
+        exitStatus = Update(ops, options.yes);
+        break;
+    case CliCommand::Watch:
+        exitStatus = Watch(ops, platform);
+        break;
+    default:
+        break;
+    }
+    hidHost = platformHost;
+    return exitStatus;
+}

@@ -1,0 +1,43 @@
+// The terminal program: its commands on top of the dialog's status flow and update.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "cli/terminal.h"
+#include "res/catalogue.h"
+
+struct DeviceChange;
+
+// What the program needs of its platform besides the HID host and the clock, which
+// the entry sets (hidHost, systemClock) before RunCli.
+class CliPlatform {
+public:
+    virtual ~CliPlatform() = default;
+    virtual Terminal& Console() = 0;
+    // The language of the environment (locale variables, the user interface language).
+    virtual CatalogueLanguage EnvironmentLanguage() = 0;
+    // Takes the one-instance lock, held until the program ends; false when another copy
+    // of the updater (the dialog or the terminal program) holds it.
+    virtual bool HoldInstance() = 0;
+    // Opens the exchange log for writing; null when it cannot be.
+    virtual std::FILE* OpenLog(const std::string& path) = 0;
+    // Sets the platform's last error (what the clock's LastError reads).
+    virtual void RestoreLastError(std::uint32_t error) = 0;
+    // Begins following arrivals and removals of HID devices; false when it cannot.
+    virtual bool StartWatching() = 0;
+    // Blocks until the next arrival or removal (as the dialog receives it); false when no
+    // more can come.
+    virtual bool WaitForDeviceChange(DeviceChange& change) = 0;
+};
+
+// The whole program for its arguments (without the program's name); the exit status.
+std::int32_t RunCli(const std::vector<std::string>& args, CliPlatform& platform);
+
+// The exit status of a connection check's status (LastConnectionStatus).
+std::int32_t ExitStatusForCheck(std::uint16_t status, bool unitDenied);
+
+// The product's version, "3.3.0", and the line --version prints.
+std::string VersionLine();

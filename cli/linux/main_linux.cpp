@@ -1,0 +1,34 @@
+// orvanta-cli on Linux: the hidraw devices, the udev monitor, the native clock.
+#include <optional>
+
+#include "cli/posix/cli_platform_posix.h"
+#include "link/linux/device_monitor_linux.h"
+#include "link/linux/hid_host_linux.h"
+#include "link/posix/clock_posix.h"
+
+namespace {
+
+class LinuxCliPlatform : public PosixCliPlatform {
+public:
+    LinuxCliPlatform() : PosixCliPlatform("orvanta-updater") {}
+
+    bool StartWatching() override {
+        monitor_.emplace();
+        return monitor_->WaitDescriptor() >= 0;
+    }
+    bool WaitForDeviceChange(DeviceChange& change) override { return WaitForEvent(*monitor_, change); }
+
+private:
+    std::optional<LinuxDeviceMonitor> monitor_;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    static LinuxHidHost host;
+    static PosixClock clock;
+    hidHost = &host;
+    systemClock = &clock;
+    static LinuxCliPlatform platform;
+    return RunCli(ArgumentsOf(argc, argv), platform);
+}

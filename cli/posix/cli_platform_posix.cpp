@@ -1,0 +1,191 @@
+#include "cli/posix/cli_platform_posix.h"
+
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include "app/dialog_phase.h"
+#include "app/status_flow.h"
+#include "cli/language.h"
+#include "link/posix/last_error_posix.h"
+
+namespace {
+
+// What an interrupt does, read by the handler: written only with the signals blocked.
+constexpr std::size_t INTERRUPT_TEXT_CAPACITY = 1024;
+char interruptText[INTERRUPT_TEXT_CAPACITY];
+volatile std::sig_atomic_t interruptTextLength = 0;
+volatile std::sig_atomic_t interruptEnds = 1;
+volatile std::sig_atomic_t interruptExitStatus = 130;
+
+// Ctrl-C, Ctrl-\, the terminal closing and a plain kill.
+constexpr int INTERRUPTS[] = {SIGINT, SIGQUIT, SIGHUP, SIGTERM};
+
+void WriteAll(int fd, const char* text, std::size_t length) {
+    while (length != 0) {
+        const ssize_t written = write(fd, text, length);
+        if (written < 0 && errno == EINTR) {
+            continue;
+        }
+        if (written <= 0) {
+            return;
+        }
+        text += written;
+        length -= static_cast<std::size_t>(written);
+    }
+}
+
+void OnInterrupt(int) {
+    const int savedErrno = errno;
+    WriteAll(STDERR_FILENO, interruptText, static_cast<std::size_t>(interruptTextLength));
+    if (interruptEnds) {
+        _exit(interruptExitStatus);
+    }
+    errno = savedErrno;
+}
+
+void SetInterrupt(const std::string& text, bool ends, std::int32_t exitStatus) {
+    sigset_t blocked;
+    sigset_t before;
+    sigemptyset(&blocked);
+    for (const int signal : INTERRUPTS) {
+        sigaddset(&blocked, signal);
+    }
+    sigprocmask(SIG_BLOCK, &blocked, &before);
+    const std::size_t length = std::min(text.size(), INTERRUPT_TEXT_CAPACITY);
+    std::memcpy(interruptText, text.data(), length);
+    interruptTextLength = static_cast<std::sig_atomic_t>(length);
+    interruptEnds = ends ? 1 : 0;
+    interruptExitStatus = exitStatus;
+    // Stopping the program (Ctrl-Z) in the middle of the sequence would hold the unit
+    // half-written for as long as nobody resumes it.
+    std::signal(SIGTSTP, ends ? SIG_DFL : SIG_IGN);
+    sigprocmask(SIG_SETMASK, &before, nullptr);
+}
+
+}  // namespace
+
+PosixTerminal::PosixTerminal() {
+    struct sigaction action {};
+    action.sa_handler = OnInterrupt;
+    action.sa_flags = SA_RESTART;
+    sigemptyset(&action.sa_mask);
+    for (const int signal : INTERRUPTS) {
+        sigaddset(&action.sa_mask, signal);
+    }
+    for (const int signal : INTERRUPTS) {
+        sigaction(signal, &action, nullptr);
+    }
+    // A closed pipe on the output must not end the program in the middle of an update.
+    std::signal(SIGPIPE, SIG_IGN);
+}
+
+void PosixTerminal::Write(OutputStream stream, const std::string& text) {
+    WriteAll(stream == OutputStream::Out ? STDOUT_FILENO : STDERR_FILENO, text.data(), text.size());
+}
+
+bool PosixTerminal::InputIsTerminal() {
+    return isatty(STDIN_FILENO) == 1;
+}
+
+bool PosixTerminal::OutputIsTerminal() {
+    return isatty(STDOUT_FILENO) == 1;
+}
+
+bool PosixTerminal::ReadLine(std::string& line) {
+    line.clear();
+    for (;;) {
+        char c;
+        const ssize_t got = read(STDIN_FILENO, &c, 1);
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got <= 0) {
+            return !line.empty();
+        }
+        if (c == '\n') {
+            return true;
+        }
+        line += c;
+    }
+}
+
+void PosixTerminal::DiscardInput() {
+    if (isatty(STDIN_FILENO) == 1) {
+        tcflush(STDIN_FILENO, TCIFLUSH);
+    }
+}
+
+void PosixTerminal::EndOnInterrupt(const std::string& text, std::int32_t exitStatus) {
+    SetInterrupt(text, true, exitStatus);
+}
+
+void PosixTerminal::RefuseInterrupt(const std::string& text) {
+    SetInterrupt(text, false, 0);
+}
+
+CatalogueLanguage PosixCliPlatform::EnvironmentLanguage() {
+    return LanguageFromLocale(std::getenv("LC_ALL"), std::getenv("LC_MESSAGES"), std::getenv("LANG"));
+}
+
+bool PosixCliPlatform::HoldInstance() {
+    // In the user's runtime folder, else one name per user in /tmp: the lock keeps two
+    // copies of one user from talking to the unit at once.
+    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+    const std::string path = runtime != nullptr && *runtime == '/'
+                                 ? std::string(runtime) + "/" + lockName_ + ".lock"
+                                 : "/tmp/" + lockName_ + "-" + std::to_string(getuid()) + ".lock";
+    lockFile_ = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (lockFile_ < 0) {
+        return true;  // no place for a lock: nothing to tell another copy by
+    }
+    while (flock(lockFile_, LOCK_EX | LOCK_NB) != 0) {
+        if (errno != EINTR) {
+            return errno != EWOULDBLOCK;
+        }
+    }
+    return true;
+}
+
+std::FILE* PosixCliPlatform::OpenLog(const std::string& path) {
+    return std::fopen(path.c_str(), "we");
+}
+
+void PosixCliPlatform::RestoreLastError(std::uint32_t error) {
+    SetPosixLastError(static_cast<int>(error));
+}
+
+bool PosixCliPlatform::WaitForEvent(DeviceEventSource& source, DeviceChange& change) {
+    const int fd = source.WaitDescriptor();
+    if (fd < 0) {
+        return false;
+    }
+    for (;;) {
+        DeviceEvent event;
+        if (source.ReadEvent(event)) {
+            change.event = event.kind == DeviceEventKind::Arrival ? DBT_EVENT_DEVICE_ARRIVAL
+                                                                   : DBT_EVENT_DEVICE_REMOVE_COMPLETE;
+            change.name = event.path;
+            return true;
+        }
+        pollfd entry{fd, POLLIN, 0};
+        const int ready = poll(&entry, 1, -1);
+        if (ready < 0 && errno != EINTR) {
+            return false;
+        }
+        if (ready > 0 && (entry.revents & (POLLERR | POLLNVAL)) != 0) {
+            return false;
+        }
+    }
+}
+
+std::vector<std::string> ArgumentsOf(int argc, char** argv) {
+    return std::vector<std::string>(argv + (argc > 0 ? 1 : 0), argv + (argc > 0 ? argc : 0));
+}

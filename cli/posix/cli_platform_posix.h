@@ -1,0 +1,44 @@
+// The terminal program's platform on POSIX systems: the terminal (standard streams,
+// signals), the one-instance lock, the log file. Following device changes is left to the
+// program: the product follows udev, the simulated build its control pipe.
+#pragma once
+
+#include <string>
+
+#include "cli/cli.h"
+#include "link/device_events.h"
+
+class PosixTerminal : public Terminal {
+public:
+    PosixTerminal();
+    void Write(OutputStream stream, const std::string& text) override;
+    bool InputIsTerminal() override;
+    bool OutputIsTerminal() override;
+    bool ReadLine(std::string& line) override;
+    void DiscardInput() override;
+    void EndOnInterrupt(const std::string& text, std::int32_t exitStatus) override;
+    void RefuseInterrupt(const std::string& text) override;
+};
+
+class PosixCliPlatform : public CliPlatform {
+public:
+    // lockName: the lock file's name; one running copy holds it.
+    explicit PosixCliPlatform(std::string lockName) : lockName_(std::move(lockName)) {}
+
+    Terminal& Console() override { return terminal_; }
+    CatalogueLanguage EnvironmentLanguage() override;
+    bool HoldInstance() override;
+    std::FILE* OpenLog(const std::string& path) override;
+    void RestoreLastError(std::uint32_t error) override;
+
+protected:
+    // Waits for the next event of source (and takes it); false when the source fails.
+    static bool WaitForEvent(DeviceEventSource& source, DeviceChange& change);
+
+private:
+    PosixTerminal terminal_;
+    std::string lockName_;
+    int lockFile_ = -1;
+};
+
+std::vector<std::string> ArgumentsOf(int argc, char** argv);
