@@ -8,3 +8,8 @@ void InstallPlatform();
 void RemovePlatform();
 // The name of the mutex that one running copy of the program holds.
 const wchar_t* InstanceName();
+
+// The names the programs use: the dialog and the terminal program share one, so that
+// neither talks to the unit while the other may; the simulated builds share another.
+constexpr const wchar_t* PRODUCT_INSTANCE_NAME = L"Local\\QUORVEX.ORVANTA90.FWUpdater";
+constexpr const wchar_t* SIMULATED_INSTANCE_NAME = L"Local\\QUORVEX.ORVANTA90.FWUpdater.Simulated";

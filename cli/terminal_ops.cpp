@@ -140,7 +140,7 @@ std::int32_t TerminalOps::AskUser(const std::wstring& text, const std::wstring& 
     }
     if (flags == BOX_ICON_ERROR) {
         ++errorBoxes_;
-        terminal_.Write(OutputStream::Error, "\n" + TerminalUtf8(caption) + "\n" + TerminalUtf8(text) + "\n\n");
+        terminal_.Write(OutputStream::Error, "\n" + TerminalUtf8(caption) + "\n" + TerminalUtf8(text) + "\n");
         return ANSWER_OK;
     }
     if (keepMessages_) {

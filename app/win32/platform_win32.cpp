@@ -17,5 +17,5 @@ void RemovePlatform() {
 }
 
 const wchar_t* InstanceName() {
-    return L"Local\\QUORVEX.ORVANTA90.FWUpdater";
+    return PRODUCT_INSTANCE_NAME;
 }

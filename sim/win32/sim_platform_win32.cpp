@@ -138,5 +138,5 @@ void RemovePlatform() {
 }
 
 const wchar_t* InstanceName() {
-    return L"Local\\QUORVEX.ORVANTA90.FWUpdater.Simulated";
+    return SIMULATED_INSTANCE_NAME;
 }

@@ -1,0 +1,229 @@
+#include "cli/win32/cli_platform_win32.h"
+
+#include "app/status_flow.h"
+#include "cli/terminal_text.h"
+
+#include <windows.h>
+
+#include <dbt.h>
+
+// mingw-w64's HID headers declare C functions without C linkage.
+extern "C" {
+#include <hidsdi.h>
+}
+
+#include <cstdio>
+
+namespace {
+
+// What a console control event does, read by the handler's thread: changed and read
+// only inside the lock, so that the command sequence cannot begin between the handler's
+// look and the program's end.
+CRITICAL_SECTION interruptLock;
+std::wstring interruptText;
+bool interruptEnds = true;
+std::int32_t interruptExitStatus = 130;
+
+bool IsConsole(HANDLE handle) {
+    DWORD mode;
+    return GetConsoleMode(handle, &mode) != 0;
+}
+
+void WriteTo(HANDLE handle, const std::string& text) {
+    if (handle == nullptr || handle == INVALID_HANDLE_VALUE) {
+        return;
+    }
+    if (IsConsole(handle)) {
+        const std::wstring wide = WideFromUtf8(text);
+        DWORD written;
+        WriteConsoleW(handle, wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr);
+        return;
+    }
+    // Pipes and files get UTF-8 with the platform's line ends.
+    std::string bytes;
+    for (const char c : text) {
+        if (c == '\n') {
+            bytes += '\r';
+        }
+        bytes += c;
+    }
+    DWORD written;
+    WriteFile(handle, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+}
+
+BOOL WINAPI OnConsoleControl(DWORD) {
+    EnterCriticalSection(&interruptLock);
+    WriteTo(GetStdHandle(STD_ERROR_HANDLE), TerminalUtf8(interruptText));
+    if (interruptEnds) {
+        // Ends the program inside the lock: the sequence cannot have begun meanwhile.
+        ExitProcess(static_cast<UINT>(interruptExitStatus));
+    }
+    LeaveCriticalSection(&interruptLock);
+    // Handled: the update goes on. (Closing the console or logging off ends the program
+    // a few seconds later whatever is answered here.)
+    return TRUE;
+}
+
+void SetInterrupt(const std::string& text, bool ends, std::int32_t exitStatus) {
+    EnterCriticalSection(&interruptLock);
+    interruptText = WideFromUtf8(text);
+    interruptEnds = ends;
+    interruptExitStatus = exitStatus;
+    LeaveCriticalSection(&interruptLock);
+}
+
+Win32CliPlatform* watchingPlatform = nullptr;
+
+}  // namespace
+
+std::intptr_t DeviceWindowProc(void* window, unsigned message, std::uintptr_t wParam, std::intptr_t lParam) {
+    if (message == WM_DEVICECHANGE && watchingPlatform != nullptr &&
+        (wParam == DBT_DEVICEARRIVAL || wParam == DBT_DEVICEREMOVECOMPLETE) && lParam != 0) {
+        const auto* header = reinterpret_cast<const DEV_BROADCAST_HDR*>(lParam);
+        if (header->dbch_devicetype == DBT_DEVTYP_DEVICEINTERFACE) {
+            const auto* record = reinterpret_cast<const DEV_BROADCAST_DEVICEINTERFACE_W*>(lParam);
+            watchingPlatform->Queue(wParam, record->dbcc_name);
+        }
+        return TRUE;
+    }
+    return DefWindowProcW(static_cast<HWND>(window), message, wParam, lParam);
+}
+
+namespace {
+
+LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    return DeviceWindowProc(window, message, wParam, lParam);
+}
+
+}  // namespace
+
+Win32Terminal::Win32Terminal() {
+    InitializeCriticalSection(&interruptLock);
+    SetConsoleCtrlHandler(OnConsoleControl, TRUE);
+}
+
+void Win32Terminal::Write(OutputStream stream, const std::string& text) {
+    WriteTo(GetStdHandle(stream == OutputStream::Out ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE), text);
+}
+
+bool Win32Terminal::InputIsTerminal() {
+    return IsConsole(GetStdHandle(STD_INPUT_HANDLE));
+}
+
+bool Win32Terminal::OutputIsTerminal() {
+    return IsConsole(GetStdHandle(STD_OUTPUT_HANDLE));
+}
+
+bool Win32Terminal::ReadLine(std::string& line) {
+    line.clear();
+    HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+    if (IsConsole(input)) {
+        wchar_t buffer[512];
+        DWORD got = 0;
+        if (!ReadConsoleW(input, buffer, static_cast<DWORD>(std::size(buffer)), &got, nullptr) || got == 0) {
+            return false;
+        }
+        std::wstring wide(buffer, got);
+        while (!wide.empty() && (wide.back() == L'\n' || wide.back() == L'\r')) {
+            wide.pop_back();
+        }
+        line = TerminalUtf8(wide);
+        return true;
+    }
+    for (;;) {
+        char c;
+        DWORD got = 0;
+        if (!ReadFile(input, &c, 1, &got, nullptr) || got == 0) {
+            return !line.empty();
+        }
+        if (c == '\n') {
+            if (!line.empty() && line.back() == '\r') {
+                line.pop_back();
+            }
+            return true;
+        }
+        line += c;
+    }
+}
+
+void Win32Terminal::DiscardInput() {
+    HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+    if (IsConsole(input)) {
+        FlushConsoleInputBuffer(input);
+    }
+}
+
+void Win32Terminal::EndOnInterrupt(const std::string& text, std::int32_t exitStatus) {
+    SetInterrupt(text, true, exitStatus);
+}
+
+void Win32Terminal::RefuseInterrupt(const std::string& text) {
+    SetInterrupt(text, false, 0);
+}
+
+CatalogueLanguage Win32CliPlatform::EnvironmentLanguage() {
+    return PRIMARYLANGID(GetUserDefaultUILanguage()) == LANG_GERMAN ? CatalogueLanguage::German
+                                                                    : CatalogueLanguage::English;
+}
+
+bool Win32CliPlatform::HoldInstance() {
+    // Held until the process ends.
+    SetLastError(ERROR_SUCCESS);
+    HANDLE mutex = CreateMutexW(nullptr, FALSE, instanceName_);
+    const DWORD error = GetLastError();
+    return !(error == ERROR_ALREADY_EXISTS || (mutex == nullptr && error == ERROR_ACCESS_DENIED));
+}
+
+std::FILE* Win32CliPlatform::OpenLog(const std::string& path) {
+    return _wfopen(WideFromUtf8(path).c_str(), L"w");
+}
+
+void Win32CliPlatform::RestoreLastError(std::uint32_t error) {
+    SetLastError(error);
+}
+
+bool Win32CliPlatform::CreateWindowOfClass(const wchar_t* className, bool topLevel) {
+    WNDCLASSW windowClass{};
+    windowClass.lpfnWndProc = WindowProc;
+    windowClass.hInstance = GetModuleHandleW(nullptr);
+    windowClass.lpszClassName = className;
+    RegisterClassW(&windowClass);
+    // A top-level window is found by FindWindowW; a message-only one is not.
+    window_ = CreateWindowExW(0, className, L"", WS_POPUP, 0, 0, 0, 0, topLevel ? nullptr : HWND_MESSAGE, nullptr,
+                              windowClass.hInstance, nullptr);
+    watchingPlatform = this;
+    return window_ != nullptr;
+}
+
+bool Win32CliPlatform::StartWatching() {
+    if (!CreateWindowOfClass(L"OrvantaCliDevices", false)) {
+        return false;
+    }
+    DEV_BROADCAST_DEVICEINTERFACE_W filter{};
+    filter.dbcc_size = sizeof filter;
+    filter.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
+    HidD_GetHidGuid(&filter.dbcc_classguid);
+    return RegisterDeviceNotificationW(static_cast<HWND>(Window()), &filter, DEVICE_NOTIFY_WINDOW_HANDLE) != nullptr;
+}
+
+bool Win32CliPlatform::WaitForDeviceChange(DeviceChange& change) {
+    while (changes_.empty()) {
+        MSG message;
+        if (GetMessageW(&message, nullptr, 0, 0) <= 0) {
+            return false;
+        }
+        TranslateMessage(&message);
+        DispatchMessageW(&message);
+    }
+    change = changes_.front();
+    changes_.pop_front();
+    return true;
+}
+
+std::vector<std::string> ArgumentsOf(int argc, wchar_t** argv) {
+    std::vector<std::string> args;
+    for (int i = 1; i < argc; ++i) {
+        args.push_back(TerminalUtf8(argv[i]));
+    }
+    return args;
+}

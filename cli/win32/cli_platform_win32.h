@@ -1,0 +1,55 @@
+// The terminal program's platform on Windows: the console (or the pipes and files the
+// standard handles are), Ctrl-C and the console closing, the one-instance mutex shared
+// with the dialog, the log file, and device changes through a message-only window.
+#pragma once
+
+#include <deque>
+#include <string>
+#include <vector>
+
+#include "app/dialog_phase.h"
+#include "cli/cli.h"
+
+class Win32Terminal : public Terminal {
+public:
+    Win32Terminal();
+    void Write(OutputStream stream, const std::string& text) override;
+    bool InputIsTerminal() override;
+    bool OutputIsTerminal() override;
+    bool ReadLine(std::string& line) override;
+    void DiscardInput() override;
+    void EndOnInterrupt(const std::string& text, std::int32_t exitStatus) override;
+    void RefuseInterrupt(const std::string& text) override;
+};
+
+class Win32CliPlatform : public CliPlatform {
+public:
+    explicit Win32CliPlatform(const wchar_t* instanceName) : instanceName_(instanceName) {}
+
+    Terminal& Console() override { return terminal_; }
+    CatalogueLanguage EnvironmentLanguage() override;
+    bool HoldInstance() override;
+    std::FILE* OpenLog(const std::string& path) override;
+    void RestoreLastError(std::uint32_t error) override;
+    // HID interface arrivals and removals, as the dialog is sent them.
+    bool StartWatching() override;
+    bool WaitForDeviceChange(DeviceChange& change) override;
+
+protected:
+    // The window that receives WM_DEVICECHANGE (and whatever a simulated bus sends).
+    void* Window() const { return window_; }
+    void Queue(std::uintptr_t event, const std::wstring& name) { changes_.push_back({event, name}); }
+    // Creates the window of a class with this name; false when it cannot.
+    bool CreateWindowOfClass(const wchar_t* className, bool topLevel);
+
+private:
+    Win32Terminal terminal_;
+    const wchar_t* instanceName_;
+    void* window_ = nullptr;
+    std::deque<DeviceChange> changes_;
+
+    friend std::intptr_t DeviceWindowProc(void*, unsigned, std::uintptr_t, std::intptr_t);
+};
+
+// The program's arguments as UTF-8, without its name.
+std::vector<std::string> ArgumentsOf(int argc, wchar_t** argv);
