@@ -23,5 +23,6 @@ struct CommandLineResult {
 
 // args without the program name. Options may come before or after the command;
 // "--lang" and "--log" take the next argument (or "--lang=de"). --help and --version win
-// over everything else; --yes belongs to update and --json to status only.
+// over every other argument understood (one not understood is still an error); --yes
+// belongs to update and --json to status only.
 CommandLineResult ParseCommandLine(const std::vector<std::string>& args);

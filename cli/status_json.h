@@ -20,7 +20,8 @@ struct StatusReport {
 };
 
 // {"status":40000,"exitStatus":0,"text":"...","hint":null,...} on one line; texts in
-// UTF-8 with "\n" line breaks; empty texts and an absent unit are null.
+// UTF-8 with "\n" line breaks; empty texts and an absent unit are null (the versions
+// are always strings, as the dialog always shows them).
 std::wstring StatusJson(const StatusReport& report);
 
 // A JSON string literal of text, quotes included.

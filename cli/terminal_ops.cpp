@@ -170,7 +170,8 @@ void TerminalOps::DrawProgress(std::uint32_t percent) {
     if (terminal_.OutputIsTerminal()) {
         // Back to the line's start, the new line, the rest of the old one cleared.
         terminal_.Write(OutputStream::Out, "\r" + line + "\x1b[K");
-    } else if (!progressStarted_ || PassesTenth(lastPercent_, percent)) {
+    } else if (progressStarted_ && PassesTenth(lastPercent_, percent)) {
+        // Elsewhere (a pipe, a file) one line per tenth; the caption has said it began.
         terminal_.Write(OutputStream::Out, line + "\n");
     }
 }
