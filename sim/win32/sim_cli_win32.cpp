@@ -10,6 +10,8 @@
 
 #include <windows.h>
 
+#include "sim/win32/sim_control_win32.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <optional>
@@ -36,12 +38,7 @@ private:
         if (message != WM_COPYDATA || self == nullptr) {
             return DefWindowProcW(window, message, wParam, lParam);
         }
-        const auto* data = reinterpret_cast<const COPYDATASTRUCT*>(lParam);
-        const std::wstring argument =
-            data->lpData == nullptr
-                ? std::wstring()
-                : std::wstring(static_cast<const wchar_t*>(data->lpData), data->cbData / sizeof(wchar_t));
-        return self->control_.Run(static_cast<std::uint32_t>(data->dwData), argument) ? TRUE : FALSE;
+        return RunCopiedCommand(self->control_, lParam);
     }
 
 public:

@@ -27,6 +27,7 @@ extern "C" {
 #include <vector>
 
 #include "app/win32/app_win32.h"
+#include "sim/win32/sim_control_win32.h"
 
 // The simulated bus leaves the platform's error values behind, as a real device would.
 static_assert(SIM_LAST_ERROR_INVALID_HANDLE == ERROR_INVALID_HANDLE);
@@ -91,12 +92,7 @@ LRESULT CALLBACK ControlWindowProc(HWND window, UINT message, WPARAM wParam, LPA
     if (message != WM_COPYDATA) {
         return DefWindowProcW(window, message, wParam, lParam);
     }
-    const auto* data = reinterpret_cast<const COPYDATASTRUCT*>(lParam);
-    const std::wstring argument =
-        data->lpData == nullptr
-            ? std::wstring()
-            : std::wstring(static_cast<const wchar_t*>(data->lpData), data->cbData / sizeof(wchar_t));
-    return control->Run(static_cast<std::uint32_t>(data->dwData), argument) ? TRUE : FALSE;
+    return RunCopiedCommand(*control, lParam);
 }
 
 }  // namespace
