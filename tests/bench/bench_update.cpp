@@ -23,6 +23,8 @@
 #include <psapi.h>
 #else
 #include "link/posix/clock_posix.h"
+#include <cstdlib>
+#include <cstring>
 #include <sys/resource.h>
 #include <time.h>
 #endif
@@ -122,9 +124,26 @@ double PeakMemoryKiB() {
     return static_cast<double>(usage.ru_maxrss);  // KiB on Linux
 }
 
-std::string TimerKind(PosixClock&) {
-    return "clock_nanosleep to a CLOCK_MONOTONIC deadline, timer slack 1 ns during the update, "
-           "the last " + std::to_string(PosixClock::FINISH_NANOS / 1000) + " us against the clock";
+// Microseconds in which some runnable task waited for a processor, since boot (the
+// kernel's pressure stall information); -1 where the kernel keeps none.
+double CpuPressureMicros() {
+    std::FILE* file = std::fopen("/proc/pressure/cpu", "r");
+    if (file == nullptr) return -1;
+    double total = -1;
+    char line[256];
+    while (std::fgets(line, sizeof line, file) != nullptr) {
+        const char* field = std::strstr(line, "total=");
+        if (std::strncmp(line, "some", 4) == 0 && field != nullptr) total = std::atof(field + 6);
+    }
+    std::fclose(file);
+    return total;
+}
+
+std::string TimerKind(PosixClock& clock) {
+    return "clock_nanosleep to a CLOCK_MONOTONIC deadline, timer slack 1 ns and a " +
+           std::to_string(PosixClock::UPDATE_SLICE_NANOS / 1000) +
+           " us time slice during the update, the last stretch against the clock (learned from "
+           "recent wake-ups, " + std::to_string(clock.FinishNanos() / 1000) + " us at the end)";
 }
 #endif
 
@@ -169,11 +188,17 @@ int main() {
     HeadlessView view;
     const double memoryBefore = PeakMemoryKiB();
     const double cpuBefore = CpuSeconds();
+#ifndef _WIN32
+    const double pressureBefore = CpuPressureMicros();
+#endif
     const std::uint64_t start = platformClock.NowMicros();
     RunFirmwareUpdate(view);
     const std::uint64_t took = platformClock.NowMicros() - start;
     const double cpu = CpuSeconds() - cpuBefore;
     const double memoryRise = PeakMemoryKiB() - memoryBefore;
+#ifndef _WIN32
+    const double pressureAfter = CpuPressureMicros();
+#endif
 
     const FirmwareImage image = LoadFirmwareImage(IMAGE_RESOURCE_ID);
     const bool written = !view.failed && image.bytes != nullptr && unit.flash.size() >= image.size &&
@@ -237,6 +262,14 @@ int main() {
                 exchanges ? cpu * 1e6 / static_cast<double>(exchanges) : 0.0, cpu);
     std::printf("  peak memory rise          %.0f KiB\n", memoryRise);
     std::printf("  waits shorter than asked  %zu\n", shorter);
+#ifndef _WIN32
+    // How busy the machine was (this update's own thread counted): tasks wanting the
+    // processors make waits end late.
+    if (pressureBefore >= 0 && pressureAfter >= 0) {
+        std::printf("  processor pressure        some task waited for a processor %.1f %% of the time\n",
+                    100.0 * (pressureAfter - pressureBefore) / static_cast<double>(took));
+    }
+#endif
     std::printf("  target                    %s\n", met ? "met" : "NOT met");
     deviceSession.Reset();
     return written && floorMs == PROTOCOL_FLOOR_MS ? (met ? 0 : 2) : 1;
