@@ -34,6 +34,10 @@ std::wstring FirmwareVersionText() {
 std::int32_t Check(TerminalOps& ops) {
     ResetDialogPhase();
     OnInitDialog(ops, TERMINAL_WINDOW);
+    if (IsDevelopmentBuild()) {
+        // Where the dialog's title would say it.
+        ops.Print(OutputStream::Error, ops.Title());
+    }
     return ExitStatusForCheck(LastConnectionStatus(), UnitDeniedAtLastOpen());
 }
 
@@ -72,7 +76,7 @@ std::int32_t Status(TerminalOps& ops, bool json) {
     return exitStatus;
 }
 
-std::int32_t Update(TerminalOps& ops, bool yes) {
+std::int32_t Update(TerminalOps& ops, Terminal& terminal, bool yes) {
     const std::int32_t checked = Check(ops);
     PrintCheck(ops, checked);
     if (checked != EXIT_READY) {
@@ -96,6 +100,8 @@ std::int32_t Update(TerminalOps& ops, bool yes) {
     if (exitStatus != EXIT_CANCELLED) {
         ops.PrintStatusIfChanged("\n");
     }
+    // The outcome has been told; nothing is left that an interrupt could cut short.
+    terminal.EndOnInterrupt("", INTERRUPTED_EXIT_STATUS);
     CloseMainDialog(ops);
     return exitStatus;
 }
@@ -110,7 +116,13 @@ std::int32_t Watch(TerminalOps& ops, CliPlatform& platform) {
     PrintCheck(ops, checked);
 
     DeviceChange change;
-    while (platform.WaitForDeviceChange(change)) {
+    for (;;) {
+        // An interrupt ends watching; the wait itself ends only when no change can come.
+        if (!platform.WaitForDeviceChange(change)) {
+            ops.Print(OutputStream::Error, ops.WideText(TXT_WATCH_FAILED));
+            CloseMainDialog(ops);
+            return EXIT_FAILURE_OTHER;
+        }
         const bool arrival = change.event == DBT_EVENT_DEVICE_ARRIVAL;
         const bool unitWasOpen = deviceSession.handle != NO_DEVICE_HANDLE;
         DeliverDeviceChange(ops, change);
@@ -120,8 +132,6 @@ std::int32_t Watch(TerminalOps& ops, CliPlatform& platform) {
             ops.Print(OutputStream::Error, ops.WideText(TXT_NO_PERMISSION));
         }
     }
-    CloseMainDialog(ops);
-    return EXIT_READY;
 }
 
 }  // namespace
@@ -220,7 +230,7 @@ std::int32_t RunCli(const std::vector<std::string>& args, CliPlatform& platform)
         exitStatus = Status(ops, options.json);
         break;
     case CliCommand::Update:
-        exitStatus = Update(ops, options.yes);
+        exitStatus = Update(ops, terminal, options.yes);
         break;
     case CliCommand::Watch:
         exitStatus = Watch(ops, platform);

@@ -6,7 +6,6 @@
 #include "cli/terminal_text.h"
 #include "link/clock.h"
 #include "res/resource.h"
-#include "cli/exit_status.h"
 #include "res/terminal_texts.h"
 
 namespace {
@@ -32,6 +31,12 @@ bool IsYes(std::string answer) {
     std::transform(answer.begin(), answer.end(), answer.begin(),
                    [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; });
     return answer == "y" || answer == "yes" || answer == "j" || answer == "ja";
+}
+
+// Characters of UTF-8 text: every byte but the continuation bytes.
+std::size_t CharacterCount(const std::string& text) {
+    return static_cast<std::size_t>(
+        std::count_if(text.begin(), text.end(), [](char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; }));
 }
 
 }  // namespace
@@ -116,6 +121,11 @@ WindowId TerminalOps::ControlWindow(std::int32_t controlId) {
 }
 
 bool TerminalOps::Ask() {
+    if (!answerYes_) {
+        // Only what is typed after the question answers it: a "y" typed ahead for the
+        // first question must not answer the second.
+        terminal_.DiscardInput();
+    }
     terminal_.Write(OutputStream::Out, Text(TXT_PROMPT));
     if (answerYes_) {
         terminal_.Write(OutputStream::Out, Text(TXT_ANSWERED_YES) + "\n");
@@ -159,6 +169,7 @@ WindowId TerminalOps::CreateTopLevelWindow(const std::wstring&, const std::wstri
     blocksSent_ = 0;
     lastPercent_ = 0;
     progressStartMicros_ = systemClock != nullptr ? systemClock->NowMicros() : 0;
+    progressWidth_ = 0;
     return PROGRESS_TOKEN;
 }
 
@@ -168,8 +179,12 @@ void TerminalOps::DrawProgress(std::uint32_t percent) {
         systemClock != nullptr ? systemClock->NowMicros() - progressStartMicros_ : 0};
     const std::string line = TerminalUtf8(ProgressText(WideText(TXT_PROGRESS), progress));
     if (terminal_.OutputIsTerminal()) {
-        // Back to the line's start, the new line, the rest of the old one cleared.
-        terminal_.Write(OutputStream::Out, "\r" + line + "\x1b[K");
+        // Back to the line's start and the new line over the old one, blanks over what
+        // is left of a longer one: no escape sequence, which not every console knows.
+        const std::size_t width = CharacterCount(line);
+        terminal_.Write(OutputStream::Out,
+                        "\r" + line + std::string(progressWidth_ > width ? progressWidth_ - width : 0, ' '));
+        progressWidth_ = width;
     } else if (progressStarted_ && PassesTenth(lastPercent_, percent)) {
         // Elsewhere (a pipe, a file) one line per tenth; the caption has said it began.
         terminal_.Write(OutputStream::Out, line + "\n");
@@ -208,6 +223,6 @@ void TerminalOps::BlockSessionEnd(const std::wstring&) {
 }
 
 void TerminalOps::AllowSessionEnd() {
-    // The sequence is over; what is left is reporting its outcome.
-    terminal_.EndOnInterrupt("", INTERRUPTED_EXIT_STATUS);
+    // The sequence is over, but an interrupt stays refused until the program has said
+    // how it ended (RunCli): a script must learn whether the ESC was written.
 }

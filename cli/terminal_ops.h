@@ -36,6 +36,8 @@ public:
     // (always the first time), after before; true when something was printed.
     bool PrintStatusIfChanged(const std::string& before = "");
 
+    // The title the dialog would show (it names a development build).
+    const std::wstring& Title() const { return title_; }
     bool Declined() const { return declined_; }
     std::uint32_t ErrorBoxes() const { return errorBoxes_; }
     // The text of the last information box kept (KeepMessages); empty if none.
@@ -94,4 +96,5 @@ private:
     std::uint32_t blocksSent_ = 0;
     std::uint32_t lastPercent_ = 0;
     std::uint64_t progressStartMicros_ = 0;
+    std::size_t progressWidth_ = 0;  // characters of the progress line drawn last
 };

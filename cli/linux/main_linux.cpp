@@ -25,6 +25,7 @@ private:
 }  // namespace
 
 int main(int argc, char** argv) {
+    EnsureStandardDescriptors();
     static LinuxHidHost host;
     static PosixClock clock;
     hidHost = &host;

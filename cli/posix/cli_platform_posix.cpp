@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -51,6 +52,17 @@ void OnInterrupt(int) {
     errno = savedErrno;
 }
 
+// Writes the whole text, whatever the output does meanwhile.
+void WriteStream(OutputStream stream, const std::string& text) {
+    WriteAll(stream == OutputStream::Out ? STDOUT_FILENO : STDERR_FILENO, text.data(), text.size());
+}
+
+// Never destroyed: its thread may be blocked in a write when the program ends.
+OutputQueue& TheOutputQueue() {
+    static OutputQueue* queue = new OutputQueue(WriteStream);
+    return *queue;
+}
+
 void SetInterrupt(const std::string& text, bool ends, std::int32_t exitStatus) {
     sigset_t blocked;
     sigset_t before;
@@ -64,15 +76,30 @@ void SetInterrupt(const std::string& text, bool ends, std::int32_t exitStatus) {
     interruptTextLength = static_cast<std::sig_atomic_t>(length);
     interruptEnds = ends ? 1 : 0;
     interruptExitStatus = exitStatus;
-    // Stopping the program (Ctrl-Z) in the middle of the sequence would hold the unit
-    // half-written for as long as nobody resumes it.
-    std::signal(SIGTSTP, ends ? SIG_DFL : SIG_IGN);
+    // Stopping the program in the middle of the sequence (Ctrl-Z, or a background job
+    // touching its terminal) would hold the unit half-written for as long as nobody
+    // resumes it.
+    for (const int stop : {SIGTSTP, SIGTTOU, SIGTTIN}) {
+        std::signal(stop, ends ? SIG_DFL : SIG_IGN);
+    }
     sigprocmask(SIG_SETMASK, &before, nullptr);
 }
 
 }  // namespace
 
-PosixTerminal::PosixTerminal() {
+void EnsureStandardDescriptors() {
+    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+        if (fcntl(fd, F_GETFD) < 0 && errno == EBADF) {
+            const int opened = open("/dev/null", fd == STDIN_FILENO ? O_RDONLY : O_WRONLY);
+            if (opened >= 0 && opened != fd) {
+                dup2(opened, fd);
+                close(opened);
+            }
+        }
+    }
+}
+
+PosixTerminal::PosixTerminal() : queue_(TheOutputQueue()) {
     struct sigaction action {};
     action.sa_handler = OnInterrupt;
     action.sa_flags = SA_RESTART;
@@ -83,12 +110,19 @@ PosixTerminal::PosixTerminal() {
     for (const int signal : INTERRUPTS) {
         sigaction(signal, &action, nullptr);
     }
-    // A closed pipe on the output must not end the program in the middle of an update.
+    // A closed pipe on the output, or a log at the file-size limit, must not end the
+    // program in the middle of an update: the write fails instead.
     std::signal(SIGPIPE, SIG_IGN);
+    std::signal(SIGXFSZ, SIG_IGN);
 }
 
 void PosixTerminal::Write(OutputStream stream, const std::string& text) {
-    WriteAll(stream == OutputStream::Out ? STDOUT_FILENO : STDERR_FILENO, text.data(), text.size());
+    if (sequence_) {
+        queue_.Post(stream, text);
+        return;
+    }
+    queue_.Drain();
+    WriteStream(stream, text);
 }
 
 bool PosixTerminal::InputIsTerminal() {
@@ -108,7 +142,7 @@ bool PosixTerminal::ReadLine(std::string& line) {
             continue;
         }
         if (got <= 0) {
-            return !line.empty();
+            return false;  // an answer the user did not finish with Enter is none
         }
         if (c == '\n') {
             return true;
@@ -118,17 +152,21 @@ bool PosixTerminal::ReadLine(std::string& line) {
 }
 
 void PosixTerminal::DiscardInput() {
-    if (isatty(STDIN_FILENO) == 1) {
+    // Only from the foreground: a background job would be stopped by the attempt.
+    if (isatty(STDIN_FILENO) == 1 && tcgetpgrp(STDIN_FILENO) == getpgrp()) {
         tcflush(STDIN_FILENO, TCIFLUSH);
     }
 }
 
 void PosixTerminal::EndOnInterrupt(const std::string& text, std::int32_t exitStatus) {
     SetInterrupt(text, true, exitStatus);
+    sequence_ = false;
+    queue_.Drain();
 }
 
 void PosixTerminal::RefuseInterrupt(const std::string& text) {
     SetInterrupt(text, false, 0);
+    sequence_ = true;
 }
 
 CatalogueLanguage PosixCliPlatform::EnvironmentLanguage() {
@@ -143,8 +181,15 @@ bool PosixCliPlatform::HoldInstance() {
                                  ? std::string(runtime) + "/" + lockName_ + ".lock"
                                  : "/tmp/" + lockName_ + "-" + std::to_string(getuid()) + ".lock";
     lockFile_ = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    struct stat owner {};
+    if (lockFile_ >= 0 && (fstat(lockFile_, &owner) != 0 || owner.st_uid != getuid())) {
+        // Someone else's file in a shared folder cannot stand for this user's copies. The
+        // unit itself is locked while it is open (the HID host), whatever happens here.
+        close(lockFile_);
+        lockFile_ = -1;
+    }
     if (lockFile_ < 0) {
-        return true;  // no place for a lock: nothing to tell another copy by
+        return true;
     }
     while (flock(lockFile_, LOCK_EX | LOCK_NB) != 0) {
         if (errno != EINTR) {

@@ -6,7 +6,13 @@
 #include <string>
 
 #include "cli/cli.h"
+#include "cli/output_queue.h"
 #include "link/device_events.h"
+
+// Opens /dev/null onto whichever of standard input, output and error is closed, so that
+// no file the program opens later (the unit among them) takes one of their numbers and
+// gets the program's text. First thing in main.
+void EnsureStandardDescriptors();
 
 class PosixTerminal : public Terminal {
 public:
@@ -18,6 +24,11 @@ public:
     void DiscardInput() override;
     void EndOnInterrupt(const std::string& text, std::int32_t exitStatus) override;
     void RefuseInterrupt(const std::string& text) override;
+
+private:
+    // While an interrupt is refused the command sequence runs: text goes through the queue.
+    bool sequence_ = false;
+    OutputQueue& queue_;
 };
 
 class PosixCliPlatform : public CliPlatform {

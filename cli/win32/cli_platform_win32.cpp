@@ -12,17 +12,23 @@ extern "C" {
 #include <hidsdi.h>
 }
 
+#include <algorithm>
 #include <cstdio>
 
 namespace {
 
 // What a console control event does, read by the handler's thread: changed and read
 // only inside the lock, so that the command sequence cannot begin between the handler's
-// look and the program's end.
+// look and the program's end. A fixed buffer: a late handler may still run while the
+// program's objects are destroyed.
 CRITICAL_SECTION interruptLock;
-std::wstring interruptText;
+constexpr std::size_t INTERRUPT_TEXT_CAPACITY = 1024;
+wchar_t interruptText[INTERRUPT_TEXT_CAPACITY];
+std::size_t interruptTextLength = 0;
 bool interruptEnds = true;
 std::int32_t interruptExitStatus = 130;
+// Set while no command sequence runs; a closing console waits for it.
+HANDLE sequenceOver = nullptr;
 
 bool IsConsole(HANDLE handle) {
     DWORD mode;
@@ -51,24 +57,52 @@ void WriteTo(HANDLE handle, const std::string& text) {
     WriteFile(handle, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
 }
 
-BOOL WINAPI OnConsoleControl(DWORD) {
+void WriteStream(OutputStream stream, const std::string& text) {
+    WriteTo(GetStdHandle(stream == OutputStream::Out ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE), text);
+}
+
+// Never destroyed: its thread may be blocked in a write when the program ends.
+OutputQueue& TheOutputQueue() {
+    static OutputQueue* queue = new OutputQueue(WriteStream);
+    return *queue;
+}
+
+BOOL WINAPI OnConsoleControl(DWORD event) {
     EnterCriticalSection(&interruptLock);
-    WriteTo(GetStdHandle(STD_ERROR_HANDLE), TerminalUtf8(interruptText));
+    HANDLE error = GetStdHandle(STD_ERROR_HANDLE);
+    if (IsConsole(error)) {
+        DWORD written;
+        WriteConsoleW(error, interruptText, static_cast<DWORD>(interruptTextLength), &written, nullptr);
+    } else {
+        WriteTo(error, TerminalUtf8(std::wstring_view(interruptText, interruptTextLength)));
+    }
     if (interruptEnds) {
-        // Ends the program inside the lock: the sequence cannot have begun meanwhile.
-        ExitProcess(static_cast<UINT>(interruptExitStatus));
+        // Ends the program inside the lock, so the sequence cannot have begun meanwhile;
+        // at once, as _exit does: the main thread is stopped wherever it is, and the
+        // runtime's teardown could wait for a lock it holds.
+        TerminateProcess(GetCurrentProcess(), static_cast<UINT>(interruptExitStatus));
     }
     LeaveCriticalSection(&interruptLock);
-    // Handled: the update goes on. (Closing the console or logging off ends the program
-    // a few seconds later whatever is answered here.)
+    if (event == CTRL_CLOSE_EVENT || event == CTRL_LOGOFF_EVENT || event == CTRL_SHUTDOWN_EVENT) {
+        // Windows ends the program once this returns (or after its own grace period of a
+        // few seconds): hold it off until the sequence is over, as far as it lets us.
+        WaitForSingleObject(sequenceOver, INFINITE);
+    }
     return TRUE;
 }
 
 void SetInterrupt(const std::string& text, bool ends, std::int32_t exitStatus) {
+    const std::wstring wide = WideFromUtf8(text);
     EnterCriticalSection(&interruptLock);
-    interruptText = WideFromUtf8(text);
+    interruptTextLength = std::min(wide.size(), INTERRUPT_TEXT_CAPACITY);
+    std::copy_n(wide.begin(), interruptTextLength, interruptText);
     interruptEnds = ends;
     interruptExitStatus = exitStatus;
+    if (ends) {
+        SetEvent(sequenceOver);
+    } else {
+        ResetEvent(sequenceOver);
+    }
     LeaveCriticalSection(&interruptLock);
 }
 
@@ -97,13 +131,19 @@ LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
 
 }  // namespace
 
-Win32Terminal::Win32Terminal() {
+Win32Terminal::Win32Terminal() : queue_(TheOutputQueue()) {
     InitializeCriticalSection(&interruptLock);
+    sequenceOver = CreateEventW(nullptr, TRUE, TRUE, nullptr);
     SetConsoleCtrlHandler(OnConsoleControl, TRUE);
 }
 
 void Win32Terminal::Write(OutputStream stream, const std::string& text) {
-    WriteTo(GetStdHandle(stream == OutputStream::Out ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE), text);
+    if (sequence_) {
+        queue_.Post(stream, text);
+        return;
+    }
+    queue_.Drain();
+    WriteStream(stream, text);
 }
 
 bool Win32Terminal::InputIsTerminal() {
@@ -134,7 +174,7 @@ bool Win32Terminal::ReadLine(std::string& line) {
         char c;
         DWORD got = 0;
         if (!ReadFile(input, &c, 1, &got, nullptr) || got == 0) {
-            return !line.empty();
+            return false;  // an answer not finished with Enter is none
         }
         if (c == '\n') {
             if (!line.empty() && line.back() == '\r') {
@@ -155,10 +195,13 @@ void Win32Terminal::DiscardInput() {
 
 void Win32Terminal::EndOnInterrupt(const std::string& text, std::int32_t exitStatus) {
     SetInterrupt(text, true, exitStatus);
+    sequence_ = false;
+    queue_.Drain();
 }
 
 void Win32Terminal::RefuseInterrupt(const std::string& text) {
     SetInterrupt(text, false, 0);
+    sequence_ = true;
 }
 
 CatalogueLanguage Win32CliPlatform::EnvironmentLanguage() {

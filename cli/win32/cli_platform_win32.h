@@ -9,6 +9,7 @@
 
 #include "app/dialog_phase.h"
 #include "cli/cli.h"
+#include "cli/output_queue.h"
 
 class Win32Terminal : public Terminal {
 public:
@@ -20,6 +21,11 @@ public:
     void DiscardInput() override;
     void EndOnInterrupt(const std::string& text, std::int32_t exitStatus) override;
     void RefuseInterrupt(const std::string& text) override;
+
+private:
+    // While an interrupt is refused the command sequence runs: text goes through the queue.
+    bool sequence_ = false;
+    OutputQueue& queue_;
 };
 
 class Win32CliPlatform : public CliPlatform {

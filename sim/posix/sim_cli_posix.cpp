@@ -104,6 +104,7 @@ private:
 }  // namespace
 
 int main(int argc, char** argv) {
+    EnsureStandardDescriptors();
     // The unit's reply delays wait on the program's clock, as a real unit's replies do.
     static PosixClock clock;
     static SimHidHost bus(clock);
