@@ -4,6 +4,7 @@
 #include <libudev.h>
 #include <linux/hidraw.h>
 #include <poll.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
@@ -226,6 +227,20 @@ DeviceHandle LinuxHidHost::Open(const std::wstring& path) {
         Fail(errno);
         return NO_DEVICE_HANDLE;
     }
+    // One program at a time on a unit, whoever runs it: a second one would take this
+    // one's replies. The lock goes with the descriptor, so Close and exit release it.
+    int locked;
+    do {
+        locked = flock(fd, LOCK_EX | LOCK_NB);
+    } while (locked != 0 && errno == EINTR);
+    if (locked != 0 && errno == EWOULDBLOCK) {
+        const int error = errno;
+        close(fd);
+        Fail(error);
+        return NO_DEVICE_HANDLE;
+    }
+    // Any other failure is a node that knows no locks; it is used unguarded rather than
+    // not at all.
     nodeNames_[fd] = node.substr(node.find_last_of('/') + 1);
     Succeed();
     return fd;

@@ -24,6 +24,11 @@ public:
     bool GetListedAttributes(HidInterfaceList* list, std::uint32_t index,
                              HidAttributes& attributes) override;
     // Read and write, non-blocking: every transfer waits in poll, against its deadline.
+    // The node stays locked (flock, exclusive) while the handle is open, for every
+    // program on the computer: hidraw gives each input report to every open descriptor,
+    // so two programs on one unit would take each other's replies. A node locked by
+    // another descriptor is not opened (EWOULDBLOCK, not denied): the unit counts as
+    // absent until it is free. A node that cannot be locked at all is opened unlocked.
     DeviceHandle Open(const std::wstring& path) override;
     // EACCES or EPERM: the node is there, the user lacks the rights the udev rule gives.
     bool LastOpenDenied() override { return lastOpenDenied_; }

@@ -1,13 +1,24 @@
 // The Linux HID host against mocked devices: the real libudev enumerates a mocked sysfs,
 // and discovery and identification run over the real open, poll, write and read of the
 // device nodes, which umockdev scripts answer.
+#include <linux/filter.h>
+#include <linux/seccomp.h>
 #include <poll.h>
 #include <pthread.h>
 #include <signal.h>
+#include <sys/file.h>
+#include <sys/prctl.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
 
 #include <atomic>
 #include <cerrno>
+#include <cstddef>
 #include <cstring>
+#include <filesystem>
+#include <iterator>
+#include <memory>
+#include <string>
 #include <thread>
 
 #include "link/device_session.h"
@@ -106,6 +117,44 @@ std::wstring WideNode(unsigned number) {
     return std::wstring(node.begin(), node.end());
 }
 
+// Another program's hold on a unit: a descriptor of its own on the node, locked as the
+// HID host locks the nodes it opens.
+class HeldElsewhere {
+public:
+    explicit HeldElsewhere(unsigned number)
+        : fd_(open(MockDevices::Node(number).c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC)) {
+        EXPECT_GE(fd_, 0) << std::strerror(errno);
+        EXPECT_EQ(flock(fd_, LOCK_EX | LOCK_NB), 0) << std::strerror(errno);
+    }
+    ~HeldElsewhere() { Release(); }
+    HeldElsewhere(const HeldElsewhere&) = delete;
+    HeldElsewhere& operator=(const HeldElsewhere&) = delete;
+
+    void Release() {
+        if (fd_ >= 0) close(fd_);
+        fd_ = -1;
+    }
+
+private:
+    int fd_;
+};
+
+// The process's descriptors open on the node. (Counting all of them would not do: the
+// preload library keeps sockets of its own beside the nodes it opens.)
+std::size_t DescriptorsOn(unsigned number) {
+    struct stat node{};
+    EXPECT_EQ(stat(MockDevices::Node(number).c_str(), &node), 0);
+    std::size_t count = 0;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+        struct stat open{};
+        if (fstat(std::stoi(entry.path().filename().string()), &open) == 0 && open.st_dev == node.st_dev &&
+            open.st_ino == node.st_ino) {
+            ++count;
+        }
+    }
+    return count;
+}
+
 TEST_F(LinuxHostTest, ListsEveryHidrawNodeByNumberWithTheIdsOfItsHidDevice) {
     // Added out of order: sysfs would list hidraw10 before hidraw2.
     devices.Add(Box(10));
@@ -160,6 +209,7 @@ struct BusCase {
     std::wstring taken;               // the unit held afterwards; empty: none
     std::uint16_t productId;
     bool denied;
+    std::vector<unsigned> held = {};  // nodes another program holds open
 };
 
 TEST_F(LinuxHostTest, DiscoveryOnMockedBuses) {
@@ -184,6 +234,10 @@ TEST_F(LinuxHostTest, DiscoveryOnMockedBuses) {
          false},
         {"a unit without permission passed over for one with it", {Box(1), Puck(2)}, {1}, 2, LINK_OK,
          WideNode(2), PRODUCT_TUNEPUCK, true},
+        {"a unit another program holds is absent, not denied", {KEYBOARD, Box(1)}, {}, -1,
+         LINK_UNIT_NOT_FOUND, L"", 0, false, {1}},
+        {"a unit another program holds passed over for a free one", {Box(1), Puck(2)}, {}, 2, LINK_OK,
+         WideNode(2), PRODUCT_TUNEPUCK, false, {1}},
     };
     for (const BusCase& c : cases) {
         SCOPED_TRACE(c.name);
@@ -193,6 +247,8 @@ TEST_F(LinuxHostTest, DiscoveryOnMockedBuses) {
         for (const MockHid& hid : c.bus) bus.Add(hid);
         for (unsigned number : c.forbidden) bus.Forbid(number);
         if (c.ready >= 0) bus.LoadScript(static_cast<unsigned>(c.ready), READY_UNIT);
+        std::vector<std::unique_ptr<HeldElsewhere>> holds;
+        for (unsigned number : c.held) holds.push_back(std::make_unique<HeldElsewhere>(number));
 
         std::int32_t result;
         {
@@ -207,6 +263,11 @@ TEST_F(LinuxHostTest, DiscoveryOnMockedBuses) {
             // Refused before the first request: nothing reached the unit.
             pollfd unitSide{bus.UnitSide(5), POLLIN, 0};
             EXPECT_EQ(poll(&unitSide, 1, 0), 0);
+        }
+        for (unsigned number : c.held) {
+            // Nothing was sent into the other program's exchange.
+            pollfd unitSide{bus.UnitSide(number), POLLIN, 0};
+            EXPECT_EQ(poll(&unitSide, 1, 0), 0) << "hidraw" << number;
         }
         deviceSession.Reset();
         hidHost = &host;
@@ -291,6 +352,79 @@ TEST_F(LinuxHostTest, SignalsDuringAWaitDoNotEndItEarly) {
     interrupter.join();
     sigaction(SIGUSR1, &previous, nullptr);
     host.Close(handle);
+}
+
+TEST_F(LinuxHostTest, AUnitHeldByAnotherProgramIsTakenOnceItIsFree) {
+    devices.Add(Box(7));
+    HeldElsewhere other(7);
+    EXPECT_EQ(OpenUnit(deviceSession), LINK_UNIT_NOT_FOUND);
+    EXPECT_FALSE(UnitDeniedAtLastOpen());
+    EXPECT_EQ(OpenPath(), L"");
+
+    other.Release();
+    devices.LoadScript(7, READY_UNIT);
+    EXPECT_EQ(OpenUnit(deviceSession), LINK_OK);
+    EXPECT_EQ(OpenPath(), WideNode(7));
+}
+
+TEST_F(LinuxHostTest, AnOpenHandleHoldsItsNodeAgainstEveryOtherDescriptor) {
+    devices.Add(Box(7));
+    {
+        HeldElsewhere other(7);
+        const std::size_t before = DescriptorsOn(7);
+        EXPECT_EQ(host.Open(WideNode(7)), NO_DEVICE_HANDLE);
+        EXPECT_FALSE(host.LastOpenDenied());
+        EXPECT_EQ(clock.LastError(), static_cast<std::uint32_t>(EWOULDBLOCK));
+        EXPECT_EQ(DescriptorsOn(7), before);  // the refused descriptor is not left open
+    }
+
+    const DeviceHandle handle = host.Open(WideNode(7));
+    ASSERT_NE(handle, NO_DEVICE_HANDLE);
+    EXPECT_EQ(clock.LastError(), 0u);
+    // A second program's host, as a user's watch beside root's update, is kept off.
+    LinuxHidHost second;
+    EXPECT_EQ(second.Open(WideNode(7)), NO_DEVICE_HANDLE);
+    EXPECT_EQ(clock.LastError(), static_cast<std::uint32_t>(EWOULDBLOCK));
+    EXPECT_EQ(flock(static_cast<int>(handle), LOCK_EX | LOCK_NB), 0);  // still this host's own
+
+    host.Close(handle);
+    const DeviceHandle after = second.Open(WideNode(7));
+    EXPECT_NE(after, NO_DEVICE_HANDLE);
+    second.Close(after);
+}
+
+// As on a file system that knows no flock: the unit is opened all the same, unlocked.
+// A seccomp filter refuses flock with ENOLCK in one thread only, which ends with it.
+TEST_F(LinuxHostTest, ANodeThatCannotBeLockedIsOpenedUnlocked) {
+    devices.Add(Box(7));
+    bool filtered = false;
+    int refusal = 0;
+    DeviceHandle handle = NO_DEVICE_HANDLE;
+    std::uint32_t error = 0;
+    std::thread([&] {
+        sock_filter rules[] = {
+            BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
+            BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_flock, 0, 1),
+            BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | ENOLCK),
+            BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+        };
+        sock_fprog program{static_cast<unsigned short>(std::size(rules)), rules};
+        filtered = prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 &&
+                   prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) == 0;
+        if (!filtered) return;
+        const int probe = open("/dev/null", O_RDONLY | O_CLOEXEC);
+        refusal = flock(probe, LOCK_EX | LOCK_NB) == 0 ? 0 : errno;
+        close(probe);
+        handle = host.Open(WideNode(7));
+        error = clock.LastError();
+    }).join();
+    if (!filtered) GTEST_SKIP() << "no seccomp filters here";
+    ASSERT_EQ(refusal, ENOLCK);
+
+    EXPECT_NE(handle, NO_DEVICE_HANDLE);
+    EXPECT_EQ(error, 0u);
+    EXPECT_FALSE(host.LastOpenDenied());
+    if (handle != NO_DEVICE_HANDLE) host.Close(handle);
 }
 
 TEST_F(LinuxHostTest, OpenFailuresLeaveTheirErrno) {
