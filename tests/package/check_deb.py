@@ -4,10 +4,11 @@
     check_deb.py make     --build-dir B --cpack CPACK --out DIR   cpack into DIR (emptied first)
     check_deb.py contents --out DIR --source S --cache C --project-version V
     check_deb.py control  --out DIR --cache C --project-version V
+    check_deb.py scripts  --out DIR
     check_deb.py lintian  --out DIR
 
-Each check prints what it found wrong and exits 1; the lintian check exits 77 (skipped)
-when lintian is not installed.
+Each check prints what it found wrong and exits 1 (lintian: on an error or a warning);
+the lintian check exits 77 (skipped) when lintian is not installed.
 """
 import argparse
 import gzip
@@ -19,6 +20,7 @@ import struct
 import subprocess
 import sys
 import tarfile
+import tempfile
 
 RELEASE_PACKAGE = "orvanta-updater"
 DEVELOPMENT_PACKAGE = "orvanta-updater-development"
@@ -194,6 +196,32 @@ def contents(args):
         if path not in seen:
             problems.append(f"{path}: missing")
 
+    # The control files: name: mode, check of the file's bytes (None: dpkg's own files,
+    # whose fields and sums the other checks read)
+    expected_control = {
+        "control": (0o644, None),
+        "md5sums": (0o644, None),
+        "postinst": (0o755, same_as("packaging/linux/postinst")),
+        "postrm": (0o755, same_as("packaging/linux/postrm")),
+    }
+    seen_control = set()
+    for member, data in control_files(deb):
+        seen_control.add(member.name)
+        where = f"control file {member.name}"
+        if (member.uid, member.gid) != (0, 0):
+            problems.append(f"{where}: owner {member.uid}:{member.gid}, want root:root")
+        if member.name not in expected_control:
+            problems.append(f"{where}: a control file the package should not have")
+            continue
+        want_mode, check = expected_control[member.name]
+        mode = member.mode & 0o7777
+        if mode != want_mode:
+            problems.append(f"{where}: mode {mode:o}, want {want_mode:o}")
+        if check is not None:
+            problems += [f"{where}: {p}" for p in check(data, source)]
+    for name in sorted(set(expected_control) - seen_control):
+        problems.append(f"control file {name}: missing")
+
     # The page must render without a complaint from groff, as lintian renders it.
     page = subprocess.run(
         ["man", "--warnings", "-E", "UTF-8", "-l", "-Tutf8", "-Z",
@@ -203,6 +231,17 @@ def contents(args):
     if page.returncode != 0 or page.stderr.strip():
         problems.append(f"orvanta-cli.1 does not render cleanly: {page.stderr.strip()}")
     fail(problems)
+
+
+def control_files(deb):
+    """(tar member, bytes) of each file of the package's control part."""
+    tar_bytes = subprocess.run(["dpkg-deb", "--ctrl-tarfile", str(deb)],
+                               stdout=subprocess.PIPE, check=True).stdout
+    with tarfile.open(fileobj=io.BytesIO(tar_bytes)) as tar:
+        for member in tar.getmembers():
+            member.name = member.name.removeprefix("./")
+            if member.isfile():
+                yield member, tar.extractfile(member).read()
 
 
 # ---- control
@@ -287,23 +326,90 @@ def control(args):
     fail(problems)
 
 
+# ---- scripts
+RULES_RELOADED = ["control --reload-rules", "trigger --subsystem-match=hidraw --action=change"]
+
+# The maintainer scripts as dpkg runs them: script, its argument, the udevadm on the
+# PATH (none, one that fails, as in a container without udev, or one that works), and
+# the udevadm calls wanted. Every run must end with 0: udev never stops dpkg.
+SCRIPT_CASES = [
+    ("postinst", "configure", "works", RULES_RELOADED),
+    ("postinst", "configure", "fails", RULES_RELOADED),
+    ("postinst", "configure", "none", []),
+    ("postinst", "abort-upgrade", "works", []),
+    ("postinst", "abort-remove", "works", []),
+    ("postrm", "remove", "works", RULES_RELOADED),
+    ("postrm", "remove", "fails", RULES_RELOADED),
+    ("postrm", "remove", "none", []),
+    ("postrm", "purge", "works", RULES_RELOADED),
+    ("postrm", "purge", "fails", RULES_RELOADED),
+    ("postrm", "upgrade", "works", []),
+    ("postrm", "failed-upgrade", "works", []),
+    ("postrm", "abort-install", "works", []),
+]
+
+# Notes its arguments, one call a line, and ends with the status it is given.
+FAKE_UDEVADM = """#!/bin/sh
+echo "$*" >> "$UDEVADM_CALLS"
+[ "$UDEVADM_STATUS" = 0 ] || echo "udevadm: no udev here" >&2
+exit "$UDEVADM_STATUS"
+"""
+
+
+def scripts(args):
+    deb = the_deb(args.out)
+    problems = []
+    with tempfile.TemporaryDirectory() as work:
+        work = pathlib.Path(work)
+        for member, data in control_files(deb):
+            if member.name in ("postinst", "postrm"):
+                (work / member.name).write_bytes(data)
+                (work / member.name).chmod(member.mode & 0o7777)
+        for script, argument, udevadm, wanted in SCRIPT_CASES:
+            where = f"{script} {argument} with udevadm {udevadm}"
+            if not (work / script).exists():
+                problems.append(f"{where}: the package has no {script}")
+                continue
+            # Nothing else on the PATH: the scripts need nothing but the shell and udevadm.
+            path = work / f"path-{udevadm}"
+            path.mkdir(exist_ok=True)
+            if udevadm != "none":
+                (path / "udevadm").write_text(FAKE_UDEVADM)
+                (path / "udevadm").chmod(0o755)
+            calls = work / "calls"
+            calls.write_text("")
+            result = subprocess.run(
+                [str(work / script), argument], stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
+                text=True, env={"PATH": str(path), "UDEVADM_CALLS": str(calls),
+                                "UDEVADM_STATUS": "1" if udevadm == "fails" else "0"})
+            if result.returncode != 0:
+                problems.append(f"{where}: exited with {result.returncode}: {result.stdout.strip()}")
+            elif udevadm != "fails" and result.stdout.strip():
+                # Only a failing udevadm has something to tell; a missing one is no fault.
+                problems.append(f"{where}: printed {result.stdout.strip()!r}")
+            made = calls.read_text().splitlines()
+            if made != wanted:
+                problems.append(f"{where}: udevadm called as {made}, want {wanted}")
+    fail(problems)
+
+
 # ---- lintian
 def lintian(args):
     if shutil.which("lintian") is None:
         print("lintian is not installed (scripts/setup installs it)")
         sys.exit(77)
     deb = the_deb(args.out)
-    result = subprocess.run(["lintian", "--fail-on", "error", "--info", str(deb)],
+    result = subprocess.run(["lintian", "--fail-on", "error,warning", "--info", str(deb)],
                             stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
     print(result.stdout)
-    errors = [line for line in result.stdout.splitlines() if line.startswith("E:")]
+    errors = [line for line in result.stdout.splitlines() if line.startswith(("E:", "W:"))]
     if result.returncode != 0 or errors:
         fail(errors or [f"lintian exited with {result.returncode}"])
 
 
 def main():
     parser = argparse.ArgumentParser()
-    parser.add_argument("step", choices=["make", "contents", "control", "lintian"])
+    parser.add_argument("step", choices=["make", "contents", "control", "scripts", "lintian"])
     parser.add_argument("--out", required=True)
     parser.add_argument("--build-dir")
     parser.add_argument("--cpack", default="cpack")
@@ -311,7 +417,8 @@ def main():
     parser.add_argument("--cache")
     parser.add_argument("--project-version")
     args = parser.parse_args()
-    {"make": make, "contents": contents, "control": control, "lintian": lintian}[args.step](args)
+    {"make": make, "contents": contents, "control": control, "scripts": scripts,
+     "lintian": lintian}[args.step](args)
 
 
 if __name__ == "__main__":
