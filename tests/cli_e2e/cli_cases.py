@@ -17,6 +17,7 @@ import argparse
 import json
 import os
 import re
+import select
 import shlex
 import shutil
 import signal
@@ -32,6 +33,12 @@ MODEL_NAME = "ORVANTA 90"
 # Request bytes of the commands that only the update's command sequence sends: system
 # lock, write protection, erase, write address, write block.
 SEQUENCE_COMMANDS = ("0b", "20", "1e", "1f", "1b")
+# The one that carries the image, a block at a time.
+BLOCK_WRITE = "1b"
+
+# The simulated unit takes a block about every 23 ms. Nothing the terminal or the output
+# does may hold the transfer up: no two blocks further apart than this.
+BLOCK_GAP_LIMIT = 2.0
 
 # How long a wait for a screen may take before the case fails; generous, the machine may
 # be busy with other tests. No wait and no run of the program goes on past shortly before
@@ -228,6 +235,11 @@ class Context:
         return (result.returncode, self.decoded(result.stdout, f"{what}: stdout", True),
                 self.decoded(result.stderr, f"{what}: stderr", False))
 
+    def spawn(self, args, scenario, stdout, stderr, stdin=subprocess.DEVNULL):
+        """Starts the program and leaves it running: the caller waits for it."""
+        return subprocess.Popen(self.command(args), env=self.env(scenario), stdin=stdin, stdout=stdout,
+                                stderr=stderr, cwd=self.workdir)
+
     def left(self, deadline=None):
         """Seconds a wait may take: deadline, or what is left of the case's time if less."""
         left = max(self.end - time.monotonic(), 1.0)
@@ -277,6 +289,38 @@ def read_log(path):
         return f.read()
 
 
+def block_write_times(log_text):
+    """The times (seconds) of the block-write requests in a log."""
+    times = []
+    for line in request_lines(log_text):
+        data = line.split(" > ", 1)[1].split()
+        if len(data) > 1 and data[1] == BLOCK_WRITE:
+            times.append(float(line.split()[0]))
+    return times
+
+
+def check_blocks_not_held_up(log_text, what):
+    times = block_write_times(log_text)
+    check(len(times) > 1, f"{what}: {len(times)} block writes in the log:\n{log_text}")
+    gap, at = max((later - earlier, earlier) for earlier, later in zip(times, times[1:]))
+    check(gap < BLOCK_GAP_LIMIT, f"{what}: the transfer was held up {gap:.3f} s after the block written at"
+                                 f" {at:.6f} s (at most {BLOCK_GAP_LIMIT} s between two blocks)")
+
+
+def wait_for_log(ctx, path, predicate, what, process=None, deadline=SCREEN_DEADLINE):
+    """The log's text once predicate holds for it; fails when the program ended first."""
+    end = time.monotonic() + ctx.left(deadline)
+    while True:
+        text = read_log(path)
+        if predicate(text):
+            return text
+        tail = "\n".join(text.rstrip("\n").split("\n")[-5:])
+        check(process is None or process.poll() is None,
+              f"the program ended (exit {process.returncode if process else 0}) before {what}; the log ends:\n{tail}")
+        check(time.monotonic() < end, f"no {what} in the log within {deadline:.0f} s; it ends:\n{tail}")
+        time.sleep(0.05)
+
+
 # --- a terminal --------------------------------------------------------------------------
 
 class Screen:
@@ -317,10 +361,15 @@ class Screen:
     def key(self, *keys):
         subprocess.run(self.base + ["send-keys", "-t", "cli"] + list(keys), check=True, timeout=30)
 
-    def start(self, args):
+    def start(self, args, background=False):
         """Types the command line; the shell then prints the program's exit status on a
-        line of its own (the terminal echoes ^C where the cursor is)."""
-        line = " ".join(shlex.quote(a) for a in self.ctx.command(args)) + '; printf \'\\nEXIT=%s\\n\' "$?"'
+        line of its own (the terminal echoes ^C where the cursor is). In the background
+        the program is a job of its own and the shell waits for it; a job the terminal
+        stops ends the wait with 128 + the signal."""
+        line = " ".join(shlex.quote(a) for a in self.ctx.command(args))
+        if background:
+            line += " & wait $!"
+        line += '; printf \'\\nEXIT=%s\\n\' "$?"'
         self.type(line)
         self.key("Enter")
 
@@ -551,6 +600,31 @@ case("update.newer-ctrl-c-at-version-question", 90)(
     prompt_case("newer", [answer("y"), version_question, ctrl_c], VERSION_QUESTION))
 
 
+def typed_ahead(*answers):
+    # Typed in one go at the first prompt: only the first answers a question, the rest is
+    # thrown away before the next one is asked.
+    def step(screen, cat):
+        keys = []
+        for text in answers:
+            keys += [text, "Enter"]
+        screen.key(*keys)
+    return step
+
+
+def unfinished(text):
+    # The first Ctrl-D hands over what was typed, without Enter; the second, on an empty
+    # line, ends the input.
+    def step(screen, cat):
+        screen.type(text)
+        screen.key("C-d", "C-d")
+    return step
+
+
+case("update.answer-ended-by-end-of-input", 90)(prompt_case("ready", [unfinished("y")]))
+case("update.newer-answers-typed-ahead", 90)(
+    prompt_case("newer", [typed_ahead("y", "y"), version_question, answer("n")], VERSION_QUESTION))
+
+
 @case("update.whole-in-terminal", 180)
 def whole_in_terminal(ctx):
     cat = ctx.cat()
@@ -611,6 +685,66 @@ def interrupts_during_sequence(ctx):
     with_screen(ctx, "interrupts", ctx.env("unplug-during-transfer"), body)
 
 
+# How long the terminal is kept stopped with Ctrl-S.
+TERMINAL_STOPPED_FOR = 5.0
+
+
+@case("update.terminal-stopped-during-sequence", 90)
+def terminal_stopped_during_sequence(ctx):
+    """Ctrl-S stops the terminal's output for a while during the transfer: the progress
+    line stands still, the blocks go on. After Ctrl-Q the update ends with its own
+    outcome, here the unit leaving the bus at its 301st block."""
+    cat = ctx.cat()
+    log = os.path.join(ctx.workdir, "unit.log")
+
+    def shown_blocks(s):
+        return max((sent for _, sent, _ in progress_lines(s, cat)), default=-1)
+
+    def body(screen):
+        screen.start(["--log", log, "update"])
+        screen.wait_text(cat.text(41008), "confirmation prompt")
+        answer("y")(screen, cat)
+        screen.wait_for(lambda s: shown_blocks(s) > 0, "progress line")
+        screen.key("C-s")
+        # What was on its way to the screen when the terminal stopped has arrived.
+        time.sleep(0.5)
+        shown_at_stop = shown_blocks(screen.capture())
+        written_at_stop = len(block_write_times(read_log(log)))
+        time.sleep(TERMINAL_STOPPED_FOR - 0.5)
+        shown_at_resume = shown_blocks(screen.capture())
+        written_at_resume = len(block_write_times(read_log(log)))
+        screen.key("C-q")
+        # A terminal that went on showing would leave the case nothing to show.
+        check(shown_at_resume == shown_at_stop, f"the terminal did not stop on Ctrl-S: the progress line moved"
+                                                f" from block {shown_at_stop} to {shown_at_resume}")
+        check(written_at_resume > written_at_stop, f"no block was written while the terminal was stopped"
+                                                   f" ({written_at_stop} before, {written_at_resume} after)")
+        code, shown = screen.wait_exit()
+        check(code == 7, f"update: exit {code}, expected 7\n{shown}")
+        expect_in_order(shown, [T(40002), T(40009), CodeLine(0xFFFFFFFE, 0x0000048F), T(40030)],
+                        cat, "screen", screen=True)
+    with_screen(ctx, "stopped", ctx.env("unplug-during-transfer"), body)
+    check_blocks_not_held_up(read_log(log), "with the terminal stopped")
+
+
+@case("update.background-job", 60)
+def background_job(ctx):
+    """update --yes started with & from an interactive shell, a job that does not own the
+    terminal: nothing the sequence does to the terminal (input typed meanwhile is
+    discarded at its end) may stop the job."""
+    cat = ctx.cat()
+
+    def body(screen):
+        screen.start(["update", "--yes"], background=True)
+        code, shown = screen.wait_exit()
+        check(code == 7, f"update --yes in the background: exit {code}, expected 7 (128 + a signal: the job"
+                         f" was stopped)\n{shown}")
+        check("Stopped" not in shown, f"the shell says the job was stopped:\n{shown}")
+        expect_in_order(shown, [T(40029), T(40002), T(40009), CodeLine(0x00000105, 0), T(40030)],
+                        cat, "screen", screen=True)
+    with_screen(ctx, "background", ctx.env("block-fails"), body)
+
+
 # --- updates answered in advance, output to pipes ----------------------------------------------
 
 # scenario: exit status, on stdout in order, on stderr in order, progress percentages.
@@ -656,6 +790,116 @@ for _name, _row in UPDATE_TABLE.items():
         update_case(_name, _row))
 
 
+# Signals that would end a program, each sent with kill once the log shows so many blocks
+# written: every one is refused with a word why.
+SIGNALS_DURING_SEQUENCE = ((20, signal.SIGHUP), (40, signal.SIGTERM), (60, signal.SIGINT), (80, signal.SIGQUIT))
+
+
+@case("update-yes.signals-during-sequence", 60)
+def signals_during_sequence(ctx):
+    """The update ends as it would have without the signals, with its own outcome and exit
+    status: here the unit refusing block 200."""
+    cat = ctx.cat()
+    scenario, want_exit, want_out, want_err, _ = UPDATE_TABLE["block-fails"]
+    log = os.path.join(ctx.workdir, "unit.log")
+    where = f"update --yes ({scenario}) sent {', '.join(sent.name for _, sent in SIGNALS_DURING_SEQUENCE)}"
+    process = ctx.spawn(["--log", log, "update", "--yes"], scenario, subprocess.PIPE, subprocess.PIPE)
+    try:
+        sent_before = "no signal"
+        for blocks, sent in SIGNALS_DURING_SEQUENCE:
+            wait_for_log(ctx, log, lambda text: len(block_write_times(text)) >= blocks,
+                         f"{blocks} blocks written ({sent_before} sent)", process)
+            process.send_signal(sent)
+            sent_before = sent.name
+        out, err = process.communicate(timeout=ctx.left())
+    finally:
+        if process.poll() is None:
+            process.kill()
+            process.communicate()
+    code = process.returncode
+    out = ctx.decoded(out, where + ": stdout", True)
+    err = ctx.decoded(err, where + ": stderr", False)
+    check(code == want_exit, f"{where}: exit {code}, expected {want_exit}\n{out}\n{err}")
+    notices = err.count(cat.text(41006))
+    check(notices == len(SIGNALS_DURING_SEQUENCE), f"{where}: {notices} words that the update goes on:\n{err}")
+    expect_in_order(err, [T(41006)] * notices + want_err, cat, where + " stderr")
+    expect_in_order(out, want_out, cat, where + " stdout")
+    text = read_log(log)
+    written = len(block_write_times(text))
+    check(written == 200, f"{where}: {written} block writes, expected 200")
+    # The log ends as the update's own ending leaves it: the refused block, its reply,
+    # the unit closed.
+    kinds = [line.split(None, 1)[1] for line in text.split("\n")[1:] if line.strip()]
+    last = max(i for i, kind in enumerate(kinds) if kind.startswith("> "))
+    check(kinds[last].startswith(f"> 01 {BLOCK_WRITE} ") and len(kinds) == last + 3
+          and kinds[last + 1].startswith("< 02 ff ") and kinds[last + 2] == "close",
+          f"{where}: the log does not end with the refused block, its reply and the unit closed:\n"
+          + "\n".join(kinds[max(last - 2, 0):]))
+
+
+@case("update-yes.output-not-read", 60)
+def output_not_read(ctx):
+    """Output to a pipe nobody reads: once the pipe is full every write to it waits, the
+    transfer must not. The pipe is kept full from the transfer's caption until the
+    unit leaves the bus at its 301st block."""
+    cat = ctx.cat()
+    scenario = "unplug-during-transfer"
+    log = os.path.join(ctx.workdir, "unit.log")
+    where = f"update --yes ({scenario}) into a full pipe"
+    reading, writing = os.pipe()
+    with open(os.path.join(ctx.workdir, "stderr"), "w+b") as errors:
+        try:
+            process = ctx.spawn(["--log", log, "update", "--yes"], scenario, writing, errors)
+        finally:
+            os.close(writing)
+        try:
+            def read_some():
+                ready, _, _ = select.select([reading], [], [], ctx.left(SCREEN_DEADLINE))
+                check(ready, f"{where}: no output within {SCREEN_DEADLINE:.0f} s")
+                return os.read(reading, 65536)
+
+            before = b""
+            while cat.text(40029).encode() not in before:
+                chunk = read_some()
+                check(chunk, f"{where}: the output ended before the transfer's caption: {before!r}")
+                before += chunk
+            # Opened anew, the pipe's other end can be written without waiting.
+            filler = os.open(f"/proc/self/fd/{reading}", os.O_WRONLY | os.O_NONBLOCK)
+            filled = 0
+            try:
+                while True:
+                    filled += os.write(filler, b"\0" * 4096)
+            except BlockingIOError:
+                pass
+            finally:
+                os.close(filler)
+            text = wait_for_log(ctx, log, lambda t: block_write_times(t) and t.rstrip().endswith(" close"),
+                                "end of the transfer while nobody read the output", process)
+            after = b""
+            while True:
+                chunk = read_some()
+                if not chunk:
+                    break
+                after += chunk
+            code = process.wait(timeout=ctx.left())
+        finally:
+            if process.poll() is None:
+                process.kill()
+                process.wait()
+            os.close(reading)
+        errors.seek(0)
+        err = ctx.decoded(errors.read(), where + ": stderr", False)
+    check(after[:filled] == b"\0" * filled, f"{where}: the pipe's filling came back changed")
+    out = ctx.decoded(before + after[filled:], where + ": stdout", True)
+    check(code == 7, f"{where}: exit {code}, expected 7\n{out}\n{err}")
+    expect_in_order(out, ANSWERED + [T(40029), T(40030)], cat, where + " stdout")
+    expect_in_order(err, [T(40002), T(40009), CodeLine(0xFFFFFFFE, 0x0000048F)], cat, where + " stderr")
+    check([p for p, _, _ in progress_lines(out, cat)] == [10], f"{where}: progress lines:\n{out}")
+    written = len(block_write_times(text))
+    check(written == 301, f"{where}: {written} block writes, expected 301")
+    check_blocks_not_held_up(text, where)
+
+
 @case("update.no-terminal", 30)
 def no_terminal(ctx):
     cat = ctx.cat()
@@ -696,6 +940,52 @@ def log_case(ctx):
     check(len(lock) == 1, f"system lock requests: {len(lock)}\n{text}")
     check(kinds[lock[0] + 1].startswith("< 02 "), f"no reply after the system lock:\n{text}")
     check(not [k for k in kinds[lock[0] + 2:] if k.startswith("> ")], f"requests after the refused lock:\n{text}")
+
+
+# --- standard descriptors closed --------------------------------------------------------------
+
+# Closed by the shell that starts the program: scenario, arguments, the redirections,
+# with a log, exit status. No file the program opens may take the number of a closed one
+# and get its text: the lock file stays empty, the log holds log lines only.
+CLOSED_TABLE = {
+    "status-stdout": ("ready", ["status"], ">&-", False, 0),
+    "update-output-log": ("lock-refused", ["update", "--yes"], ">&- 2>&-", True, 7),
+    "update-all-log": ("lock-refused", ["update", "--yes"], "<&- >&- 2>&-", True, 7),
+}
+
+
+def closed_case(name, row):
+    scenario, args, redirections, logged, want_exit = row
+
+    def run(ctx):
+        log = os.path.join(ctx.workdir, "unit.log")
+        args_run = (["--log", log] if logged else []) + args
+        where = f"orvanta-cli-sim {' '.join(args_run)} {redirections}"
+        result = subprocess.run(["sh", "-c", f'exec "$@" {redirections}', "sh"] + ctx.command(args_run),
+                                env=ctx.env(scenario), stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                                stderr=subprocess.PIPE, timeout=ctx.left(), cwd=ctx.workdir)
+        check(result.returncode == want_exit, f"{where}: exit {result.returncode}, expected {want_exit}")
+        # The streams the shell left open get nothing either.
+        check(result.stdout == b"" and result.stderr == b"",
+              f"{where}: stdout {result.stdout!r}, stderr {result.stderr!r}")
+        runtime = os.path.join(ctx.workdir, "runtime")
+        locks = [n for n in os.listdir(runtime) if n.endswith(".lock")]
+        check(locks, f"{where}: no lock file in {os.listdir(runtime)}")
+        for entry in os.listdir(runtime):
+            with open(os.path.join(runtime, entry), "rb") as f:
+                content = f.read()
+            check(content == b"", f"{where}: {entry} is not empty: {content!r}")
+        if logged:
+            text = read_log(log)
+            lines = [line for line in text.split("\n") if line]
+            check(lines and lines[0].startswith("#") and request_lines(text), f"{where}: no log:\n{text}")
+            stray = [line for line in lines[1:] if not re.fullmatch(r" *\d+\.\d{6} .*", line)]
+            check(not stray, f"{where}: lines in the log that are no log lines:\n" + "\n".join(stray))
+    return run
+
+
+for _name, _row in CLOSED_TABLE.items():
+    case(f"closed.{_name}", 30)(closed_case(_name, _row))
 
 
 # --- one instance, watching ------------------------------------------------------------------
@@ -761,6 +1051,18 @@ def watch_case(ctx):
         code, shown = screen.wait_exit()
         check(code == 0, f"watch: exit {code} on Ctrl-C, expected 0\n{shown}")
     with_screen(ctx, "watch", ctx.env("none", extra={"ORVANTA_SIM_CONTROL": control}), body)
+
+
+@case("watch.cannot-follow", 30)
+def watch_cannot_follow(ctx):
+    """Changes that cannot be followed (here the control pipe is missing): watching says
+    so and ends with 1, instead of showing a status that will never change."""
+    cat = ctx.cat()
+    missing = os.path.join(ctx.workdir, "no-control")
+    code, out, err = ctx.run(["watch"], "none", extra_env={"ORVANTA_SIM_CONTROL": missing})
+    check(code == 1, f"watch without its changes: exit {code}, expected 1\n{out}\n{err}")
+    check(err == cat.text(41013) + "\n", f"watch without its changes: stderr {err!r}")
+    check(out == "", f"watch without its changes: stdout {out!r}")
 
 
 # --- the driver ------------------------------------------------------------------------------
