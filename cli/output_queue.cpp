@@ -24,6 +24,30 @@ void OutputQueue::Drain() {
     changed_.wait(lock, [this] { return waiting_.empty() && !writing_; });
 }
 
+void OutputQueue::WriteNow(OutputStream stream, const std::string& text) {
+    Drain();
+    write_(stream, text);
+}
+
+void QueuedTerminal::Write(OutputStream stream, const std::string& text) {
+    if (sequence_) {
+        queue_.Post(stream, text);
+    } else {
+        queue_.WriteNow(stream, text);
+    }
+}
+
+void QueuedTerminal::EndOnInterrupt(const std::string& text, std::int32_t exitStatus) {
+    SetInterrupt(text, true, exitStatus);
+    sequence_ = false;
+    queue_.Drain();
+}
+
+void QueuedTerminal::RefuseInterrupt(const std::string& text) {
+    SetInterrupt(text, false, 0);
+    sequence_ = true;
+}
+
 void OutputQueue::Run() {
     std::unique_lock<std::mutex> lock(mutex_);
     for (;;) {

@@ -32,6 +32,8 @@ public:
     void Post(OutputStream stream, std::string text);
     // Waits until everything posted has been written.
     void Drain();
+    // Writes text now, after everything posted before it.
+    void WriteNow(OutputStream stream, const std::string& text);
 
 private:
     void Run();
@@ -43,4 +45,23 @@ private:
     std::size_t waitingBytes_ = 0;
     bool writing_ = false;
     std::thread thread_;
+};
+
+// A terminal whose text goes through a queue while the command sequence runs (while an
+// interrupt is refused), and is written directly otherwise.
+class QueuedTerminal : public Terminal {
+public:
+    void Write(OutputStream stream, const std::string& text) final;
+    void EndOnInterrupt(const std::string& text, std::int32_t exitStatus) final;
+    void RefuseInterrupt(const std::string& text) final;
+
+protected:
+    explicit QueuedTerminal(OutputQueue& queue) : queue_(queue) {}
+    // The platform's part: what an interrupt does from now on (ends: write text, end the
+    // program with exitStatus; otherwise write text and go on).
+    virtual void SetInterrupt(const std::string& text, bool ends, std::int32_t exitStatus) = 0;
+
+private:
+    bool sequence_ = false;
+    OutputQueue& queue_;
 };

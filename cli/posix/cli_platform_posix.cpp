@@ -63,7 +63,7 @@ OutputQueue& TheOutputQueue() {
     return *queue;
 }
 
-void SetInterrupt(const std::string& text, bool ends, std::int32_t exitStatus) {
+void SetInterruptAction(const std::string& text, bool ends, std::int32_t exitStatus) {
     sigset_t blocked;
     sigset_t before;
     sigemptyset(&blocked);
@@ -99,7 +99,7 @@ void EnsureStandardDescriptors() {
     }
 }
 
-PosixTerminal::PosixTerminal() : queue_(TheOutputQueue()) {
+PosixTerminal::PosixTerminal() : QueuedTerminal(TheOutputQueue()) {
     struct sigaction action {};
     action.sa_handler = OnInterrupt;
     action.sa_flags = SA_RESTART;
@@ -114,15 +114,6 @@ PosixTerminal::PosixTerminal() : queue_(TheOutputQueue()) {
     // program in the middle of an update: the write fails instead.
     std::signal(SIGPIPE, SIG_IGN);
     std::signal(SIGXFSZ, SIG_IGN);
-}
-
-void PosixTerminal::Write(OutputStream stream, const std::string& text) {
-    if (sequence_) {
-        queue_.Post(stream, text);
-        return;
-    }
-    queue_.Drain();
-    WriteStream(stream, text);
 }
 
 bool PosixTerminal::InputIsTerminal() {
@@ -158,15 +149,8 @@ void PosixTerminal::DiscardInput() {
     }
 }
 
-void PosixTerminal::EndOnInterrupt(const std::string& text, std::int32_t exitStatus) {
-    SetInterrupt(text, true, exitStatus);
-    sequence_ = false;
-    queue_.Drain();
-}
-
-void PosixTerminal::RefuseInterrupt(const std::string& text) {
-    SetInterrupt(text, false, 0);
-    sequence_ = true;
+void PosixTerminal::SetInterrupt(const std::string& text, bool ends, std::int32_t exitStatus) {
+    SetInterruptAction(text, ends, exitStatus);
 }
 
 CatalogueLanguage PosixCliPlatform::EnvironmentLanguage() {

@@ -91,7 +91,7 @@ BOOL WINAPI OnConsoleControl(DWORD event) {
     return TRUE;
 }
 
-void SetInterrupt(const std::string& text, bool ends, std::int32_t exitStatus) {
+void SetInterruptAction(const std::string& text, bool ends, std::int32_t exitStatus) {
     const std::wstring wide = WideFromUtf8(text);
     EnterCriticalSection(&interruptLock);
     interruptTextLength = std::min(wide.size(), INTERRUPT_TEXT_CAPACITY);
@@ -131,19 +131,10 @@ LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
 
 }  // namespace
 
-Win32Terminal::Win32Terminal() : queue_(TheOutputQueue()) {
+Win32Terminal::Win32Terminal() : QueuedTerminal(TheOutputQueue()) {
     InitializeCriticalSection(&interruptLock);
     sequenceOver = CreateEventW(nullptr, TRUE, TRUE, nullptr);
     SetConsoleCtrlHandler(OnConsoleControl, TRUE);
-}
-
-void Win32Terminal::Write(OutputStream stream, const std::string& text) {
-    if (sequence_) {
-        queue_.Post(stream, text);
-        return;
-    }
-    queue_.Drain();
-    WriteStream(stream, text);
 }
 
 bool Win32Terminal::InputIsTerminal() {
@@ -193,15 +184,8 @@ void Win32Terminal::DiscardInput() {
     }
 }
 
-void Win32Terminal::EndOnInterrupt(const std::string& text, std::int32_t exitStatus) {
-    SetInterrupt(text, true, exitStatus);
-    sequence_ = false;
-    queue_.Drain();
-}
-
-void Win32Terminal::RefuseInterrupt(const std::string& text) {
-    SetInterrupt(text, false, 0);
-    sequence_ = true;
+void Win32Terminal::SetInterrupt(const std::string& text, bool ends, std::int32_t exitStatus) {
+    SetInterruptAction(text, ends, exitStatus);
 }
 
 CatalogueLanguage Win32CliPlatform::EnvironmentLanguage() {

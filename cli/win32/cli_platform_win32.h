@@ -11,21 +11,16 @@
 #include "cli/cli.h"
 #include "cli/output_queue.h"
 
-class Win32Terminal : public Terminal {
+class Win32Terminal : public QueuedTerminal {
 public:
     Win32Terminal();
-    void Write(OutputStream stream, const std::string& text) override;
     bool InputIsTerminal() override;
     bool OutputIsTerminal() override;
     bool ReadLine(std::string& line) override;
     void DiscardInput() override;
-    void EndOnInterrupt(const std::string& text, std::int32_t exitStatus) override;
-    void RefuseInterrupt(const std::string& text) override;
 
-private:
-    // While an interrupt is refused the command sequence runs: text goes through the queue.
-    bool sequence_ = false;
-    OutputQueue& queue_;
+protected:
+    void SetInterrupt(const std::string& text, bool ends, std::int32_t exitStatus) override;
 };
 
 class Win32CliPlatform : public CliPlatform {
