@@ -94,6 +94,10 @@ public:
     virtual void BlockSessionEnd(const std::wstring& reason) = 0;
     // ShutdownBlockReasonDestroy on the main window.
     virtual void AllowSessionEnd() = 0;
+    // Sets up what the front end needs while the command sequence runs (a writer that
+    // output cannot hold up, a sleep inhibitor), before its first command; false when
+    // that cannot be had. The dialog's window needs nothing more than it has.
+    virtual bool PrepareSequence() { return true; }
 };
 
 // The main dialog's window; set first thing in dialog initialisation.

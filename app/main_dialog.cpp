@@ -9,6 +9,9 @@
 
 void MainDialog::EnterPhase(UpdatePhase phase) {
     switch (phase) {
+    case UpdatePhase::Checking:
+        dialogPhase = DialogPhase::Checking;
+        break;
     case UpdatePhase::Asking:
         dialogPhase = DialogPhase::Asking;
         break;
@@ -103,6 +106,14 @@ void MainDialog::CloseProgressWindow() {
     }
     ops_.DestroyTopLevelWindow(progressWindow_);
     progressWindow_ = 0;
+}
+
+void MainDialog::ShowChangedEsc() {
+    ::ShowChangedEsc(ops_);
+}
+
+bool MainDialog::PrepareSequence() {
+    return ops_.PrepareSequence();
 }
 
 std::intptr_t OnCommand(DialogOps& ops, UpdateView& view, std::uint16_t commandId) {

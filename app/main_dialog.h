@@ -38,6 +38,8 @@ public:
     void OpenProgressWindow(const std::wstring& caption) override;
     void SetProgress(std::uint32_t percent) override;
     void CloseProgressWindow() override;
+    void ShowChangedEsc() override;
+    bool PrepareSequence() override;
 
     WindowId ProgressWindow() const { return progressWindow_; }
 

@@ -15,7 +15,9 @@ std::uintptr_t deviceNotification = 0;
 
 namespace {
 
-enum class CheckForm { StartUp, Arrival };
+// Start-up and arrival as the dialog has always known them; Changed, an ESC found
+// changed behind the open unit when Update was pressed.
+enum class CheckForm { StartUp, Arrival, Changed };
 
 bool AcceptedHardware(std::uint32_t hardwareId) {
     return std::find(std::begin(ACCEPTED_HARDWARE_IDS), std::end(ACCEPTED_HARDWARE_IDS), hardwareId) !=
@@ -31,14 +33,8 @@ wchar_t FoldAscii(wchar_t c) {
 unsigned acceptedChecks = 0;
 std::uint16_t lastConnectionStatus = 0;
 
-void CheckConnection(DialogOps& ops, CheckForm form) {
-    std::int32_t opened;
-    {
-        // The exchanges wait for the unit; device changes that come meanwhile must not
-        // close it under them.
-        const PhaseScope checking(DialogPhase::Checking);
-        opened = OpenUnit(deviceSession);
-    }
+// Decides what the status box says about the unit opened (opened: OpenUnit's code).
+void DecideConnection(DialogOps& ops, CheckForm form, std::int32_t opened) {
     if (opened != LINK_OK && form == CheckForm::Arrival) {
         // An arrival that brings no usable unit is not reported; a unit opened before
         // its identification failed stays held until it is removed.
@@ -83,12 +79,30 @@ void CheckConnection(DialogOps& ops, CheckForm form) {
         }
     }
 
-    if (form == CheckForm::StartUp) {
+    // An arrival finds the version lines in the no-unit state already; a changed ESC
+    // leaves those of the one before.
+    if (form != CheckForm::Arrival) {
         UpdateVersionDisplay(ops);
     }
 }
 
+void CheckConnection(DialogOps& ops, CheckForm form) {
+    std::int32_t opened;
+    {
+        // The exchanges wait for the unit; device changes that come meanwhile must not
+        // close it under them.
+        const PhaseScope checking(DialogPhase::Checking);
+        opened = OpenUnit(deviceSession);
+    }
+    DecideConnection(ops, form, opened);
+}
+
 }  // namespace
+
+void ShowChangedEsc(DialogOps& ops) {
+    ops.AskUser(LoadMessage(ops, IDS_ESC_CHANGED), LoadMessage(ops, IDS_ESC_CHANGED_CAPTION), BOX_ICON_INFORMATION);
+    DecideConnection(ops, CheckForm::Changed, LINK_OK);
+}
 
 std::uint16_t LastConnectionStatus() {
     return lastConnectionStatus;

@@ -41,6 +41,12 @@ void OnInitDialog(DialogOps& ops, WindowId window);
 // allows (app/dialog_phase.h).
 std::int32_t OnDeviceChange(DialogOps& ops, std::uintptr_t event, BroadcastId broadcast);
 
+// The ESC behind the open unit is not the one shown (another was connected to the unit,
+// which makes no USB event); the session holds what the unit says now. A box says that
+// the ESC changed and nothing was written; then the ESC is shown as an arrival of the unit
+// would show it, with the version lines refreshed.
+void ShowChangedEsc(DialogOps& ops);
+
 // The status the last reported connection check decided (IDS_READY, IDS_NO_UNIT,
 // IDS_WRONG_MODE, IDS_NO_ESC or IDS_INCOMPATIBLE_STATUS); 0 before the first. An arrival
 // that brings no usable unit reports nothing and leaves it as it was.

@@ -15,13 +15,8 @@ T ReplyValue(const ReplyReport& reply, std::size_t byte) {
 
 }  // namespace
 
-std::int32_t IdentifyUnit(DeviceSession& session) {
-    if (session.handle == NO_DEVICE_HANDLE || !session.devicePath) {
-        return LINK_NO_DEVICE;
-    }
-    if (!ReadReportLengths(session)) {
-        return LINK_NO_DEVICE;
-    }
+std::int32_t QueryIdentity(DeviceSession& session, UnitIdentity& identity) {
+    identity = UnitIdentity{};
 
     ReplyReport reply;
     RequestReport identify = MakeRequest(CMD_IDENTIFY, 0);
@@ -29,11 +24,11 @@ std::int32_t IdentifyUnit(DeviceSession& session) {
     if (const std::int32_t code = UnjudgedReportExchange(session, identify, reply); code != LINK_OK) {
         return code;
     }
-    session.unitMode = reply.result;
+    identity.unitMode = reply.result;
 
-    if (session.unitMode != 0) {
+    if (identity.unitMode != 0) {
         // The unit's other mode: its boot information and its firmware word from memory.
-        UnitBootInfo& boot = session.unitBootInfo;
+        UnitBootInfo& boot = identity.unitBootInfo;
         boot.bootInfoA = ReplyValue<std::uint8_t>(reply, 4);
         boot.bootInfoB = ReplyValue<std::uint16_t>(reply, 5);
         boot.bootInfoC = ReplyValue<std::uint32_t>(reply, 7);
@@ -45,16 +40,16 @@ std::int32_t IdentifyUnit(DeviceSession& session) {
         if (const std::int32_t code = UnjudgedReportExchange(session, memory, reply); code != LINK_OK) {
             return code;
         }
-        session.unitFirmwareVersion = ReplyValue<std::uint32_t>(reply, 8);
-        session.unitInfoWord = ReplyValue<std::uint32_t>(reply, 12);
+        identity.unitFirmwareVersion = ReplyValue<std::uint32_t>(reply, 8);
+        identity.unitInfoWord = ReplyValue<std::uint32_t>(reply, 12);
         return LINK_OK;
     }
 
-    session.escState = ReplyValue<std::uint16_t>(reply, 4);
-    session.escAuxWord = ReplyValue<std::uint16_t>(reply, 6);
-    session.unitFirmwareVersion = ReplyValue<std::uint32_t>(reply, 8);
-    session.unitInfoWord = ReplyValue<std::uint32_t>(reply, 12);
-    if (session.escState != 3) {
+    identity.escState = ReplyValue<std::uint16_t>(reply, 4);
+    identity.escAuxWord = ReplyValue<std::uint16_t>(reply, 6);
+    identity.unitFirmwareVersion = ReplyValue<std::uint32_t>(reply, 8);
+    identity.unitInfoWord = ReplyValue<std::uint32_t>(reply, 12);
+    if (identity.escState != 3) {
         return LINK_OK;
     }
 
@@ -70,7 +65,7 @@ std::int32_t IdentifyUnit(DeviceSession& session) {
             return code;
         }
     } else {
-        std::memcpy(&session.escAppInfo, reply.data, sizeof session.escAppInfo);
+        std::memcpy(&identity.escAppInfo, reply.data, sizeof identity.escAppInfo);
     }
 
     RequestReport bootInfo = MakeRequest(CMD_READ_ESC_BOOT_INFO, 0);
@@ -81,6 +76,52 @@ std::int32_t IdentifyUnit(DeviceSession& session) {
         // Ends the identification even when the code is 0; the block then stays zero.
         return ReplyValue<std::uint16_t>(reply, 4);
     }
-    std::memcpy(&session.escBootInfo, reply.data, sizeof session.escBootInfo);
+    std::memcpy(&identity.escBootInfo, reply.data, sizeof identity.escBootInfo);
     return LINK_OK;
+}
+
+UnitIdentity IdentityOf(const DeviceSession& session) {
+    UnitIdentity identity;
+    identity.unitMode = session.unitMode;
+    identity.unitFirmwareVersion = session.unitFirmwareVersion;
+    identity.unitInfoWord = session.unitInfoWord;
+    identity.escState = session.escState;
+    identity.escAuxWord = session.escAuxWord;
+    identity.unitBootInfo = session.unitBootInfo;
+    identity.escAppInfo = session.escAppInfo;
+    identity.escBootInfo = session.escBootInfo;
+    return identity;
+}
+
+void StoreIdentity(DeviceSession& session, const UnitIdentity& identity) {
+    session.unitMode = identity.unitMode;
+    session.unitFirmwareVersion = identity.unitFirmwareVersion;
+    session.unitInfoWord = identity.unitInfoWord;
+    session.escState = identity.escState;
+    session.escAuxWord = identity.escAuxWord;
+    session.unitBootInfo = identity.unitBootInfo;
+    session.escAppInfo = identity.escAppInfo;
+    session.escBootInfo = identity.escBootInfo;
+}
+
+std::int32_t IdentifyUnit(DeviceSession& session) {
+    if (session.handle == NO_DEVICE_HANDLE || !session.devicePath) {
+        return LINK_NO_DEVICE;
+    }
+    if (!ReadReportLengths(session)) {
+        return LINK_NO_DEVICE;
+    }
+    // What was learnt before a failure is kept, as the fields an identification fills
+    // as it goes; the opening reset everything else.
+    UnitIdentity identity;
+    const std::int32_t code = QueryIdentity(session, identity);
+    StoreIdentity(session, identity);
+    return code;
+}
+
+bool SameEscForUpdate(const UnitIdentity& shown, const UnitIdentity& now) {
+    return shown.unitMode == now.unitMode && shown.escState == now.escState &&
+           shown.escBootInfo.escHardwareId == now.escBootInfo.escHardwareId &&
+           shown.escBootInfo.escBootloaderVersion == now.escBootInfo.escBootloaderVersion &&
+           shown.escAppInfo.escFirmwareVersion == now.escAppInfo.escFirmwareVersion;
 }

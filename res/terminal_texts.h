@@ -16,3 +16,5 @@
 #define TXT_ANSWERED_YES 41011
 #define TXT_LOG_FAILED 41012         // %s: the file
 #define TXT_WATCH_FAILED 41013
+#define TXT_SLEEP_NOT_HELD 41014
+#define TXT_UNIT_IN_USE 41015

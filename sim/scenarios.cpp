@@ -24,6 +24,8 @@ SimFault ErrorReply(std::uint32_t code) {
     return fault;
 }
 
+constexpr std::uint32_t FOREIGN_HARDWARE_ID = 0x12345678;
+
 // Every CMD_READ_ESC_BOOT_INFO is refused with this code, however often the unit is asked.
 constexpr std::uint32_t BOOT_INFO_ERROR = 5;
 
@@ -39,14 +41,20 @@ void RefuseBootInfo(SimulatedUnit& unit) {
     };
 }
 
-const std::array<Scenario, 16> scenarios = {{
+// The ESC of the foreign-esc scenario takes the place of the accepted one.
+void SwapToForeignEscAtSecondIdentification(SimulatedUnit& unit) {
+    unit.swapEscAtIdentify = 1;
+    unit.escAfterSwap.escHardwareId = FOREIGN_HARDWARE_ID;
+}
+
+const std::array<Scenario, 17> scenarios = {{
     {"none", false, Keep, NoFaults},
     {"ready", true, Keep, NoFaults},
     {"ready-alt", true, [](SimConfig& c) { c.escHardwareId = 0x0A06408C; }, NoFaults},
     {"puck", true, [](SimConfig& c) { c.productId = PRODUCT_TUNEPUCK; }, NoFaults},
     {"wrong-mode", true, [](SimConfig& c) { c.unitMode = 1; }, NoFaults},
     {"no-esc", true, [](SimConfig& c) { c.escState = 2; }, NoFaults},
-    {"foreign-esc", true, [](SimConfig& c) { c.escHardwareId = 0x12345678; }, NoFaults},
+    {"foreign-esc", true, [](SimConfig& c) { c.escHardwareId = FOREIGN_HARDWARE_ID; }, NoFaults},
     {"no-firmware", true, [](SimConfig& c) { c.escFirmwareVersion = 0xFFFF; }, NoFaults},
     {"newer", true, [](SimConfig& c) { c.escFirmwareVersion = 0x0303; }, NoFaults},
     {"lock-refused", true, [](SimConfig& c) { c.lockAccepted = false; }, NoFaults},
@@ -64,6 +72,7 @@ const std::array<Scenario, 16> scenarios = {{
      }},
     {"esc-boot-error", true, Keep, RefuseBootInfo},
     {"no-permission", true, Keep, NoFaults},
+    {"esc-swapped", true, Keep, SwapToForeignEscAtSecondIdentification},
 }};
 
 void AppendHex4(std::wstring& text, std::uint16_t value) {

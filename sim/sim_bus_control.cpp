@@ -62,6 +62,8 @@ bool SimBusControl::Run(std::uint32_t command, const std::wstring& argument) {
         return PlugOther(argument);
     case SIM_UNPLUG_AFTER_BLOCKS:
         return UnplugAfterBlocks(argument);
+    case SIM_SWAP_ESC:
+        return SwapEsc(argument);
     default:
         return false;
     }
@@ -139,5 +141,20 @@ bool SimBusControl::UnplugAfterBlocks(const std::wstring& argument) {
         blocks = blocks * 10 + static_cast<std::uint32_t>(digit - L'0');
     }
     unit->unplugAtBlock = unit->commandCount[CMD_WRITE_BLOCK] + blocks;
+    return true;
+}
+
+bool SimBusControl::SwapEsc(const std::wstring& name) {
+    std::string scenario;
+    SimulatedUnit* unit = bus_.FirstUnit();
+    if (!NarrowAscii(name, scenario) || unit == nullptr) {
+        return false;
+    }
+    // The scenario's unit on a bus of its own: only its ESC is taken.
+    SimHidHost trial(scratchClock_);
+    if (!LoadSimScenario(scenario, trial) || trial.FirstUnit() == nullptr) {
+        return false;
+    }
+    unit->ConnectEsc(trial.FirstUnit()->config);
     return true;
 }

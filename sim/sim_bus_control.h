@@ -40,6 +40,7 @@ private:
     bool Unplug(const std::wstring& argument);
     bool PlugOther(const std::wstring& argument);
     bool UnplugAfterBlocks(const std::wstring& argument);
+    bool SwapEsc(const std::wstring& name);
 
     SimHidHost& bus_;
     Clock& scratchClock_;

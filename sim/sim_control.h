@@ -26,4 +26,8 @@ enum SimControlCommand : std::uint32_t {
     // CMD_WRITE_BLOCK requests; the removal is delivered as a sent message during the
     // update's next wait.
     SIM_UNPLUG_AFTER_BLOCKS = 4,
+    // Connect the ESC of the scenario named by the argument to the first unit in place of
+    // its own, as a user swapping ESCs on the unit's cable; nothing is delivered, for
+    // nothing happens on the USB bus.
+    SIM_SWAP_ESC = 5,
 };

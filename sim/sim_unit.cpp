@@ -56,6 +56,20 @@ std::vector<std::uint8_t> SimulatedUnit::Commands() const {
     return commands;
 }
 
+void SimulatedUnit::ConnectEsc(const SimConfig& esc) {
+    config.escState = esc.escState;
+    config.escAuxWord = esc.escAuxWord;
+    config.escHardwareId = esc.escHardwareId;
+    config.escBootloaderVersion = esc.escBootloaderVersion;
+    config.escFirmwareVersion = esc.escFirmwareVersion;
+    config.versionAfterUpdate = esc.versionAfterUpdate;
+    firmwareVersion = esc.escFirmwareVersion;
+    std::fill(flash.begin(), flash.end(), esc.escFirmwareVersion == 0xFFFF ? ERASED : OLD_FIRMWARE_FILL);
+    writeProtected = true;
+    address = 0;
+    blocksWritten = 0;
+}
+
 void SimulatedUnit::Answer(const std::uint8_t* request, std::uint8_t* reply) {
     std::memset(reply, 0, REPORT_SIZE);
     reply[0] = REPORT_ID_REPLY;
@@ -418,6 +432,10 @@ bool SimHidHost::Write(DeviceHandle handle, const std::uint8_t* report, std::uin
     const SimFault fault = unit.FaultFor(index, command, occurrence);
     if (fault.kind == SimFault::Kind::WriteFails) {
         return Fail(fault.lastError);
+    }
+
+    if (command == CMD_IDENTIFY && occurrence == unit.swapEscAtIdentify) {
+        unit.ConnectEsc(unit.escAfterSwap);
     }
 
     request.writtenAtMicros = clock_.NowMicros();

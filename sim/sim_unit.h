@@ -103,6 +103,10 @@ public:
     // 0): that write and every later write or read fails with ERROR_DEVICE_NOT_CONNECTED,
     // and the host's onUnplug is called. Never when left at its default.
     std::uint32_t unplugAtBlock = UINT32_MAX;
+    // Another ESC (escAfterSwap) is connected just before the unit takes this
+    // CMD_IDENTIFY (occurrence from 0), as a user swapping ESCs between two checks would.
+    std::uint32_t swapEscAtIdentify = UINT32_MAX;
+    SimConfig escAfterSwap;
     // Called with each request and the reply built for it (faults applied), to craft
     // replies the unit would not send.
     std::function<void(const std::uint8_t* request, std::uint8_t* reply)> editReply;
@@ -112,6 +116,10 @@ public:
     // Write attempts so far, in all and per command.
     std::size_t exchanges = 0;
     std::map<std::uint8_t, std::uint32_t> commandCount;
+
+    // Another ESC connected to the unit's cable in place of this one: the ESC fields of
+    // esc (state, ids, versions) with a fresh flash state. Nothing happens on the USB bus.
+    void ConnectEsc(const SimConfig& esc);
 
     // Builds the reply to a request as the unit would (no faults applied), and carries
     // the command out.
@@ -236,6 +244,9 @@ public:
 //   esc-boot-error          as ready, but every CMD_READ_ESC_BOOT_INFO is answered with
 //                           error 5: the unit is opened, its identification fails
 //   no-permission           as ready, but opening it is refused for want of permission
+//   esc-swapped             as ready when first identified; from the second
+//                           identification on a foreign ESC (0x12345678) is behind the unit,
+//                           connected without any USB event
 bool LoadSimScenario(const std::string& name, SimHidHost& host, unsigned instance = 0);
 // The scenario names above, in that order.
 std::vector<std::string> SimScenarioNames();

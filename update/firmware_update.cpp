@@ -92,6 +92,18 @@ void FailStep(UpdateView& view, std::uint16_t textId, std::int32_t code, bool pr
     ReportUpdateFailure(view, text, caption, code, systemError);
 }
 
+// The sequence's first step found another ESC than the one confirmed: the lock step's
+// failure, with the reason in place of a code line. Nothing was written.
+void FailStepEscChanged(UpdateView& view) {
+    const std::uint32_t systemError = systemClock->LastError();
+    EndSequence(view);
+    const std::wstring caption = view.LoadMessage(IDS_UPDATE_FAILED_CAPTION);
+    std::wstring text = Bounded(view.LoadMessage(IDS_LOCK_FAILED));
+    text += CODE_LINE_SEPARATOR;
+    text += view.LoadMessage(IDS_ESC_CHANGED);
+    ReportUpdateFailure(view, text, caption, LINK_NO_DEVICE, systemError);
+}
+
 // 5a: the unit's system lock; only a result of 1 accepts it.
 std::int32_t SetSystemLock() {
     RequestReport request = MakeRequest(CMD_SYSTEM_LOCK, 1);
@@ -202,12 +214,12 @@ void ReportUpdateFailure(UpdateView& view, const std::wstring& text, const std::
 
 namespace {
 
-void RunUpdate(UpdateView& view) {
+UpdateOutcome RunUpdate(UpdateView& view) {
     // A development build refuses before anything else: its images are not firmware.
     if (IsDevelopmentBuild()) {
         view.EnterPhase(UpdatePhase::Reporting);
         view.ShowErrorBox(view.LoadMessage(IDS_UPDATE_FAILED_CAPTION), DEVELOPMENT_BUILD_REFUSAL);
-        return;
+        return UpdateOutcome::Failed;
     }
 
     // 1. A unit must be open, and accepted: one held open after its identification failed
@@ -215,22 +227,39 @@ void RunUpdate(UpdateView& view) {
     // afresh when it next arrives.
     if (deviceSession.handle == NO_DEVICE_HANDLE || !deviceSession.accepted) {
         Fail(view, IDS_UNIT_NOT_DETECTED, LINK_NO_DEVICE, systemClock->LastError());
-        return;
+        return UpdateOutcome::Failed;
     }
     const std::uint32_t unitToUpdate = deviceSession.openSerial;
+
+    // The ESC behind the unit can change without any USB event (another one connected to
+    // the unit's cable). The one the user is about to confirm must be the one the window
+    // shows: a unit that does not answer is given up like one that is gone, another ESC
+    // is shown as it is, and nothing is asked.
+    view.EnterPhase(UpdatePhase::Checking);
+    UnitIdentity confirmed;
+    if (const std::int32_t code = QueryIdentity(deviceSession, confirmed); code != LINK_OK) {
+        Fail(view, IDS_UNIT_NOT_DETECTED, code, systemClock->LastError());
+        return UpdateOutcome::Failed;
+    }
+    if (!SameEscForUpdate(IdentityOf(deviceSession), confirmed)) {
+        StoreIdentity(deviceSession, confirmed);
+        view.EnterPhase(UpdatePhase::Reporting);
+        view.ShowChangedEsc();
+        return UpdateOutcome::EscChanged;
+    }
 
     // 2. and 3. The questions; anything but OK / Yes leaves everything as it was. The
     // window handles device changes while a question is open, so the unit may be gone
     // or another one open when the answer comes.
     view.EnterPhase(UpdatePhase::Asking);
     if (!view.AskConfirmation(view.LoadMessage(IDS_CONFIRM_CAPTION), view.LoadMessage(IDS_CONFIRM_TEXT))) {
-        return;
+        return UpdateOutcome::Declined;
     }
     const std::uint16_t installed = deviceSession.escAppInfo.escFirmwareVersion;
     if (installed >= IMAGE_VERSION && installed != NO_FIRMWARE_VERSION &&
         deviceSession.openSerial == unitToUpdate) {
         if (!view.AskYesNo(view.LoadMessage(IDS_NEWER_FIRMWARE_CAPTION), view.LoadMessage(IDS_OLDER_FIRMWARE))) {
-            return;
+            return UpdateOutcome::Declined;
         }
     }
 
@@ -239,7 +268,14 @@ void RunUpdate(UpdateView& view) {
     const FirmwareImage image = firmwareImageLoader(IMAGE_RESOURCE_ID);
     if (!IsSendableImage(image)) {
         Fail(view, IDS_UPDATE_FAILED, LINK_NO_DEVICE, systemClock->LastError());
-        return;
+        return UpdateOutcome::Failed;
+    }
+
+    // Whatever the front end needs during the sequence is had now, or the update does not
+    // begin: nothing may fail for want of it once the ESC is erased.
+    if (!view.PrepareSequence()) {
+        Fail(view, IDS_PREPARE_FAILED, LINK_NO_DEVICE, systemClock->LastError());
+        return UpdateOutcome::Failed;
     }
 
     // Only the unit the user confirmed is written to. Another unit opened in the
@@ -247,23 +283,38 @@ void RunUpdate(UpdateView& view) {
     // report gives it up, so it is examined afresh when it next arrives.
     if (deviceSession.handle == NO_DEVICE_HANDLE || deviceSession.openSerial != unitToUpdate) {
         Fail(view, IDS_LOCK_FAILED, LINK_NO_DEVICE, systemClock->LastError());
-        return;
+        return UpdateOutcome::Failed;
     }
 
     // 5. The command sequence. From here on every ending closes the update period.
     BeginSequence(view);
 
-    std::int32_t outcome = SetSystemLock();
+    // First the ESC once more: the questions took as long as the user wanted, and
+    // another ESC may have been connected meanwhile. Nothing that changes the ESC is
+    // sent unless it is still the one confirmed.
+    systemClock->Sleep(STEP_DELAY_MS);
+    UnitIdentity now;
+    std::int32_t outcome = QueryIdentity(deviceSession, now);
     if (outcome != LINK_OK) {
         FailStep(view, IDS_LOCK_FAILED, outcome, false);
-        return;
+        return UpdateOutcome::Failed;
+    }
+    if (!SameEscForUpdate(confirmed, now)) {
+        FailStepEscChanged(view);
+        return UpdateOutcome::Failed;
+    }
+
+    outcome = SetSystemLock();
+    if (outcome != LINK_OK) {
+        FailStep(view, IDS_LOCK_FAILED, outcome, false);
+        return UpdateOutcome::Failed;
     }
 
     systemClock->Sleep(STEP_DELAY_MS);
     outcome = LiftWriteProtection();
     if (outcome != LINK_OK) {
         FailStep(view, IDS_PROTECT_FAILED, outcome, false);
-        return;
+        return UpdateOutcome::Failed;
     }
 
     // The unit needs the full wait after an erase whatever it answered.
@@ -272,19 +323,19 @@ void RunUpdate(UpdateView& view) {
     systemClock->Sleep(ERASE_DELAY_MS);
     if (outcome != LINK_OK) {
         FailStep(view, IDS_ERASE_FAILED, outcome, false);
-        return;
+        return UpdateOutcome::Failed;
     }
 
     systemClock->Sleep(STEP_DELAY_MS);
     outcome = SetWriteAddress();
     if (outcome != LINK_OK) {
         FailStep(view, IDS_ADDRESS_FAILED, outcome, false);
-        return;
+        return UpdateOutcome::Failed;
     }
 
     systemClock->Sleep(STEP_DELAY_MS);
     if (!TransferImage(view, image)) {
-        return;
+        return UpdateOutcome::Failed;
     }
 
     WindDown();
@@ -298,11 +349,13 @@ void RunUpdate(UpdateView& view) {
     view.SetUpdateEnabled(false);
     view.UpdateVersionDisplay();
     view.SetStatusText(view.LoadMessage(IDS_UPDATE_SUCCEEDED));
+    return UpdateOutcome::Succeeded;
 }
 
 }  // namespace
 
-void RunFirmwareUpdate(UpdateView& view) {
-    RunUpdate(view);
+UpdateOutcome RunFirmwareUpdate(UpdateView& view) {
+    const UpdateOutcome outcome = RunUpdate(view);
     view.EnterPhase(UpdatePhase::Ended);
+    return outcome;
 }

@@ -44,9 +44,14 @@ constexpr const wchar_t* DEVELOPMENT_BUILD_REFUSAL =
 // update began: if it was given up or replaced while a question was open, nothing is
 // sent, the unit held by then is given up, and the update fails as a removed unit does
 // (40026, no code line).
+// The ESC is asked again what it is when the update begins: one that is not the ESC the
+// window shows is shown anew and nothing is asked (EscChanged). It is asked once more as
+// the sequence's first step, and the lock is set only while it is still the ESC
+// confirmed; otherwise the lock step fails with nothing written.
 // A development build, and an image that is missing, empty or not whole 32-bit words,
-// are refused before anything is sent.
-void RunFirmwareUpdate(UpdateView& view);
+// are refused before anything is sent, as is an update whose front end cannot prepare
+// for the sequence (PrepareSequence).
+UpdateOutcome RunFirmwareUpdate(UpdateView& view);
 
 // The one failure path: gives the unit up, disables Update, shows the error box and
 // the failure status. Unless code is -1 the box adds the code line (message 40036 with

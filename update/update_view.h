@@ -7,10 +7,21 @@
 // Where an update stands, told to the view as it moves on, so that the window can decide
 // what its own handlers may do meanwhile.
 enum class UpdatePhase {
+    Checking,   // the unit is asked again what ESC is behind it; nothing written yet
     Asking,     // a question is open; nothing has been sent
     Running,    // the command sequence is talking to the unit
     Reporting,  // the sequence is over (or never began) and the outcome is being shown
     Ended,      // the update has returned control to the window
+};
+
+// How an update ended, for a front end that tells it in words of its own (an exit
+// status); the window has shown it already.
+enum class UpdateOutcome {
+    Succeeded,   // the image was written
+    Failed,      // the failure report was shown; after the erase the ESC may be empty
+    Declined,    // a question was answered with anything but yes; nothing was sent
+    EscChanged,  // the ESC behind the unit is not the one shown: nothing was written, and
+                 // the window shows the one that is there now
 };
 
 class UpdateView {
@@ -34,4 +45,13 @@ public:
     virtual void OpenProgressWindow(const std::wstring& caption) = 0;
     virtual void SetProgress(std::uint32_t percent) = 0;
     virtual void CloseProgressWindow() = 0;
+
+    // The ESC behind the open unit is not the one the window shows: another was
+    // connected to the unit, which makes no USB event. Its identity is in the session
+    // now; the window says that it changed and shows it as an arrival of the unit would.
+    virtual void ShowChangedEsc() = 0;
+    // Sets up what the front end needs while the command sequence runs, before its first
+    // command; false when something it cannot do without could not be had (the update is
+    // then refused with nothing written).
+    virtual bool PrepareSequence() = 0;
 };

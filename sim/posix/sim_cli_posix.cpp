@@ -1,7 +1,7 @@
 // orvanta-cli-sim on POSIX systems: the terminal program over the simulated bus, loaded
 // with the scenario ORVANTA_SIM names. For watch, a driver changes the bus while the
 // program runs by writing lines to the named pipe ORVANTA_SIM_CONTROL names:
-//   plug SCENARIO | unplug [PATH] | plug-other | unplug-after-blocks N
+//   plug SCENARIO | unplug [PATH] | plug-other | unplug-after-blocks N | swap-esc SCENARIO
 // each doing what the dialog's simulated build does for the same command
 // (sim/sim_control.h), its arrival or removal delivered as udev's would be.
 #include <cerrno>
@@ -89,6 +89,7 @@ private:
             : verb == "unplug" ? SIM_UNPLUG
             : verb == "plug-other" ? SIM_PLUG_OTHER
             : verb == "unplug-after-blocks" ? std::optional<std::uint32_t>(SIM_UNPLUG_AFTER_BLOCKS)
+            : verb == "swap-esc"            ? std::optional<std::uint32_t>(SIM_SWAP_ESC)
                                             : std::nullopt;
         if (!command || !control_.Run(*command, argument)) {
             std::fprintf(stderr, "simulated bus: command not understood: %s\n", line.c_str());

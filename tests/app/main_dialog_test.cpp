@@ -423,7 +423,7 @@ TEST_P(SwapDuringQuestion, SendsNothingToEitherUnitAndGivesTheOtherUp) {
     ASSERT_NE(unitB, nullptr);
     EXPECT_EQ(unitB->requests.size(), identificationOfB) << "nothing of the update reached B";
     EXPECT_EQ(unitB->flash, SimulatedUnit(SimConfig{}).flash) << "B's firmware is untouched";
-    EXPECT_EQ(unitA->requests.size(), identificationOfA) << "nor A";
+    EXPECT_EQ(unitA->requests.size(), identificationOfA + 3) << "nor A, but its identification at the press";
     ASSERT_FALSE(dialog.boxes.empty());
     EXPECT_EQ(dialog.boxes.back().caption, Msg(IDS_UPDATE_FAILED_CAPTION));
     EXPECT_EQ(dialog.boxes.back().text, FailureText(IDS_LOCK_FAILED, nullptr));
@@ -440,6 +440,73 @@ INSTANTIATE_TEST_SUITE_P(
                       SwapCase{"UnitOnTheSamePathDuringConfirmation", "ready", 0x31, false, true},
                       SwapCase{"HeldUnitDuringVersionQuestion", "newer", 0x34, true, false},
                       SwapCase{"AcceptedUnitOnTheSamePathDuringVersionQuestion", "newer", 0x34, false, true}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// Another ESC connected to unit A's cable makes no USB event. When Update is pressed the
+// ESC is asked again: one that is not the ESC shown is shown as an arrival would show it,
+// after a box that says it changed, and nothing is asked or written. Also after a
+// cancelled question, which leaves Update enabled.
+struct EscSwapCase {
+    const char* name;
+    void (*configure)(SimConfig& esc);
+    bool afterCancel;
+    std::vector<std::uint32_t> boxFlags;  // the boxes after the press
+    std::uint16_t status;
+    bool hint;
+    bool updateEnabled;
+    const wchar_t* escVersion;  // the ESC firmware line
+};
+
+class EscSwappedBehindTheUnit : public UpdateUnderUserActions, public ::testing::WithParamInterface<EscSwapCase> {};
+
+TEST_P(EscSwappedBehindTheUnit, IsShownAnewAndNothingIsWritten) {
+    const EscSwapCase& c = GetParam();
+    StartWith("ready");
+    if (c.afterCancel) {
+        dialog.answers = {2};  // Cancel
+        EXPECT_EQ(OnCommand(dialog, view, COMMAND_UPDATE), 1);
+        ASSERT_TRUE(dialog.Enabled(IDC_UPDATE));
+        dialog.boxes.clear();
+    }
+    SimConfig esc;
+    c.configure(esc);
+    unitA->ConnectEsc(esc);
+    const std::vector<std::uint8_t> flashBefore = unitA->flash;
+    const std::size_t before = unitA->requests.size();
+
+    EXPECT_EQ(OnCommand(dialog, view, COMMAND_UPDATE), 1);
+
+    ASSERT_EQ(dialog.boxes.size(), c.boxFlags.size());
+    for (std::size_t i = 0; i < c.boxFlags.size(); ++i) {
+        EXPECT_EQ(dialog.boxes[i].flags, c.boxFlags[i]) << i;
+    }
+    EXPECT_EQ(dialog.boxes[0].caption, Msg(IDS_ESC_CHANGED_CAPTION));
+    EXPECT_EQ(dialog.boxes[0].text, Msg(IDS_ESC_CHANGED));
+    EXPECT_EQ(dialog.Status(), c.hint ? Msg(c.status) + L"\r\n\r\n" + Msg(IDS_HINT) : Msg(c.status));
+    EXPECT_EQ(dialog.Enabled(IDC_UPDATE), c.updateEnabled);
+    EXPECT_EQ(dialog.Text(IDC_ESC_VERSION), c.escVersion);
+    EXPECT_EQ(deviceSession.handle != NO_DEVICE_HANDLE, c.updateEnabled);
+    const std::vector<std::uint8_t> commands = unitA->Commands();
+    EXPECT_EQ(std::vector<std::uint8_t>(commands.begin() + static_cast<std::ptrdiff_t>(before), commands.end()),
+              esc.escState == 3 ? (std::vector<std::uint8_t>{CMD_IDENTIFY, CMD_READ_ESC_APP_INFO, CMD_READ_ESC_BOOT_INFO})
+                                : std::vector<std::uint8_t>{CMD_IDENTIFY})
+        << "the identification alone";
+    EXPECT_EQ(unitA->flash, flashBefore);
+    EXPECT_EQ(dialogPhase, DialogPhase::Idle);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Escs, EscSwappedBehindTheUnit,
+    ::testing::Values(
+        EscSwapCase{"Foreign", [](SimConfig& e) { e.escHardwareId = 0x12345678; }, false, {0x40, 0x40},
+                    IDS_INCOMPATIBLE_STATUS, true, false, L"0.0.0"},
+        EscSwapCase{"ForeignAfterCancel", [](SimConfig& e) { e.escHardwareId = 0x12345678; }, true, {0x40, 0x40},
+                    IDS_INCOMPATIBLE_STATUS, true, false, L"0.0.0"},
+        EscSwapCase{"None", [](SimConfig& e) { e.escState = 2; }, false, {0x40}, IDS_NO_ESC, true, false, L"0.0.0"},
+        EscSwapCase{"AcceptedWithOtherFirmware", [](SimConfig& e) { e.escFirmwareVersion = 0x0303; }, false, {0x40},
+                    IDS_READY, false, true, L"3.3"},
+        EscSwapCase{"OtherAcceptedModelAfterCancel", [](SimConfig& e) { e.escHardwareId = 0x0A06408C; }, true,
+                    {0x40}, IDS_READY, false, true, L"3.2"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(UpdateUnderUserActions, UnitThatStaysThroughTheQuestionsIsUpdated) {
@@ -495,23 +562,26 @@ TEST_P(PullDuringSequence, FailsTheStepInProgressWithItsCodeLine) {
     EXPECT_EQ(bus.OpenHandleCount(), 0u);
 }
 
-// Waits: 0 before 5b, 1 before 5c, 2 inside the erase before its reply is read, 3 the
-// 4000 ms after it, 4 before 5d, 5 before 5e, 6 after the first block.
+// Waits: 0 before the sequence's identification of the ESC, 1 before 5b, 2 before 5c, 3
+// inside the erase before its reply is read, 4 the 4000 ms after it, 5 before 5d, 6
+// before 5e, 7 after the first block.
 INSTANTIATE_TEST_SUITE_P(
     Steps, PullDuringSequence,
-    ::testing::Values(PullCase{"BeforeProtectionOff", 0, IDS_PROTECT_FAILED, L"0xfffffffe-0x0000048f"},
-                      PullCase{"BeforeErase", 1, IDS_ERASE_FAILED, L"0xfffffffe-0x0000048f"},
-                      PullCase{"WhileEraseRuns", 2, IDS_ERASE_FAILED, L"0xfffffffd-0x0000048f"},
-                      PullCase{"AfterErase", 3, IDS_ADDRESS_FAILED, L"0xfffffffe-0x0000048f"},
-                      PullCase{"BeforeAddress", 4, IDS_ADDRESS_FAILED, L"0xfffffffe-0x0000048f"},
-                      PullCase{"BeforeTransfer", 5, IDS_BLOCK_FAILED, L"0xfffffffe-0x0000048f"},
-                      PullCase{"AfterFirstBlock", 6, IDS_BLOCK_FAILED, L"0xfffffffe-0x0000048f"}),
+    ::testing::Values(PullCase{"BeforeTheEscIsChecked", 0, IDS_LOCK_FAILED, L"0xfffffffe-0x0000048f"},
+                      PullCase{"BeforeProtectionOff", 1, IDS_PROTECT_FAILED, L"0xfffffffe-0x0000048f"},
+                      PullCase{"BeforeErase", 2, IDS_ERASE_FAILED, L"0xfffffffe-0x0000048f"},
+                      PullCase{"WhileEraseRuns", 3, IDS_ERASE_FAILED, L"0xfffffffd-0x0000048f"},
+                      PullCase{"AfterErase", 4, IDS_ADDRESS_FAILED, L"0xfffffffe-0x0000048f"},
+                      PullCase{"BeforeAddress", 5, IDS_ADDRESS_FAILED, L"0xfffffffe-0x0000048f"},
+                      PullCase{"BeforeTransfer", 6, IDS_BLOCK_FAILED, L"0xfffffffe-0x0000048f"},
+                      PullCase{"AfterFirstBlock", 7, IDS_BLOCK_FAILED, L"0xfffffffe-0x0000048f"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(UpdateUnderUserActions, PullWhileABlockReplyIsAwaitedFailsTheRead) {
     StartWith("ready");
-    // The second block's reply takes 7 ms; the unit is pulled while it is awaited.
-    unitA->replyDelayMs[unitA->exchanges + 5] = 7;
+    // The second block's reply takes 7 ms (after the two identifications of the ESC, the
+    // four steps and the first block); the unit is pulled while it is awaited.
+    unitA->replyDelayMs[unitA->exchanges + 6 + 5] = 7;
     clock.duringSleep = [&] {
         if (clock.sleeps.back() == 7) {
             Remove(UNIT_A);
@@ -532,7 +602,7 @@ TEST_F(UpdateUnderUserActions, PullAndReplugAfterTheLastBlockAreHandledInOrder) 
     const std::uint32_t opened = deviceSession.openSerial;
     const std::size_t waitsBefore = clock.sleeps.size();
     clock.duringSleep = [&] {
-        if (clock.sleeps.size() - waitsBefore == 9) {  // after the third and last block
+        if (clock.sleeps.size() - waitsBefore == 10) {  // after the third and last block
             Remove(UNIT_A);
             Arrive(UNIT_A);
         }

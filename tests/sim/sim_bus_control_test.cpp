@@ -121,7 +121,7 @@ TEST_F(SimBusControlTest, PlugOtherAddsADeviceThatIsNoUnit) {
 }
 
 TEST_F(SimBusControlTest, UnknownCommandsAreRefused) {
-    for (const std::uint32_t command : {0u, 5u, 99u, 0xFFFFFFFFu}) {
+    for (const std::uint32_t command : {0u, 6u, 99u, 0xFFFFFFFFu}) {
         EXPECT_FALSE(control.Run(command, L"ready")) << command;
     }
     EXPECT_TRUE(now.empty());
@@ -152,6 +152,27 @@ TEST_F(SimBusControlTest, UnplugAfterBlocksNeedsADecimalCountAndAUnit) {
     EXPECT_EQ(bus.FirstUnit()->unplugAtBlock, UINT32_MAX);
     EXPECT_TRUE(control.Run(SIM_UNPLUG_AFTER_BLOCKS, L"0"));
     EXPECT_EQ(bus.FirstUnit()->unplugAtBlock, 0u);
+}
+
+TEST_F(SimBusControlTest, SwapEscPutsTheScenariosEscBehindTheFirstUnitSilently) {
+    EXPECT_FALSE(control.Run(SIM_SWAP_ESC, L"foreign-esc")) << "no unit";
+    ASSERT_TRUE(control.Run(SIM_PLUG_SCENARIO, L"ready"));
+    now.clear();
+    ASSERT_EQ(OpenUnit(deviceSession), LINK_OK);
+    for (const wchar_t* bad : {L"", L"no-such-scenario", L"none", L"\u00e9"}) {
+        EXPECT_FALSE(control.Run(SIM_SWAP_ESC, bad)) << testing::PrintToString(std::wstring(bad));
+    }
+
+    EXPECT_TRUE(control.Run(SIM_SWAP_ESC, L"foreign-esc"));
+
+    EXPECT_TRUE(now.empty());
+    EXPECT_TRUE(later.empty());
+    UnitIdentity identity;
+    ASSERT_EQ(QueryIdentity(deviceSession, identity), LINK_OK) << "the same unit, still open";
+    EXPECT_EQ(identity.escBootInfo.escHardwareId, 0x12345678u);
+    EXPECT_TRUE(control.Run(SIM_SWAP_ESC, L"no-esc"));
+    ASSERT_EQ(QueryIdentity(deviceSession, identity), LINK_OK);
+    EXPECT_EQ(identity.escState, 2);
 }
 
 TEST_F(SimBusControlTest, UnitDroppingOffInTheTransferScenarioIsAnnouncedLater) {

@@ -158,6 +158,7 @@ TEST_F(SimUnitTest, ScenariosIdentifyAsNamed) {
         {"silent", LINK_READ_FAILED, PRODUCT_TUNE_BOX, 0, 0, 0, 0},
         {"esc-boot-error", 5, PRODUCT_TUNE_BOX, 0, 3, 0, 0x0302},
         {"no-permission", LINK_UNIT_NOT_FOUND, 0, 0, 0, 0, 0},
+        {"esc-swapped", LINK_OK, PRODUCT_TUNE_BOX, 0, 3, 0x111F408C, 0x0302},
     };
     ASSERT_EQ(SimScenarioNames().size(), std::size(cases));
     for (const ScenarioCase& c : cases) {
@@ -177,6 +178,19 @@ TEST_F(SimUnitTest, ScenariosIdentifyAsNamed) {
     SimHidHost bus(clock);
     EXPECT_FALSE(LoadSimScenario("no-such-scenario", bus));
     EXPECT_TRUE(bus.Paths().empty());
+}
+
+// The ESC behind the unit changes between two identifications, with no USB event.
+TEST_F(SimUnitTest, EscSwappedIsForeignFromTheSecondIdentification) {
+    SimHidHost bus(clock);
+    UseHost use(bus);
+    ASSERT_TRUE(LoadSimScenario("esc-swapped", bus));
+    ASSERT_EQ(OpenUnit(deviceSession), LINK_OK);
+    EXPECT_EQ(deviceSession.escBootInfo.escHardwareId, 0x111F408Cu);
+    UnitIdentity now;
+    ASSERT_EQ(QueryIdentity(deviceSession, now), LINK_OK);
+    EXPECT_EQ(now.escBootInfo.escHardwareId, 0x12345678u);
+    EXPECT_EQ(bus.Paths().size(), 1u);
 }
 
 // Runs the update's command sequence over count blocks; the first failing step and code.

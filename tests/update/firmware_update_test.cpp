@@ -34,7 +34,9 @@ std::wstring Text(std::uint16_t id) {
 // One timeline of everything the procedure does to the window and the clock, each entry
 // stamped with the number of requests the unit had been sent by then.
 
-enum class Ev { Sleep, Begin, End, Confirm, YesNo, Box, Status, Enable, Versions, Open, Progress, Close, Phase };
+enum class Ev {
+    Sleep, Begin, End, Confirm, YesNo, Box, Status, Enable, Versions, Open, Progress, Close, Phase, Changed, Prepare
+};
 
 struct Event {
     Ev kind;
@@ -101,6 +103,7 @@ public:
 
     bool confirm = true;
     bool yes = true;
+    bool prepares = true;
     std::optional<UpdatePhase> phase;  // the last one entered
     std::function<void()> whileConfirmOpen;
     std::function<void()> whileYesNoOpen;
@@ -145,6 +148,11 @@ public:
         timeline_.Add({.kind = Ev::Progress, .value = percent});
     }
     void CloseProgressWindow() override { timeline_.Add({.kind = Ev::Close}); }
+    void ShowChangedEsc() override { timeline_.Add({.kind = Ev::Changed}); }
+    bool PrepareSequence() override {
+        timeline_.Add({.kind = Ev::Prepare});
+        return prepares;
+    }
 
 private:
     Timeline& timeline_;
@@ -170,6 +178,10 @@ void UseSyntheticImage(std::size_t size) {
     firmwareImageLoader = SyntheticImageLoader;
 }
 
+// Before the sequence's own commands the ESC of a ready unit is identified twice, three
+// exchanges each: when the update begins, and as the sequence's first step. The fixture
+// counts exchanges from the lock on; these come before it.
+constexpr std::size_t CHECK_EXCHANGES = 6;
 // Four full blocks and a short one of four words: exchanges 0 lock, 1 protection off,
 // 2 erase, 3 address, 4..8 blocks, 9 protection on, 10 lock reset.
 constexpr std::size_t SMALL_IMAGE_SIZE = 4 * 48 + 16;
@@ -207,10 +219,10 @@ protected:
         unit = &host.Plug(unitPath, UnitConfig());
         ASSERT_EQ(OpenUnit(deviceSession), LINK_OK);
         deviceSession.accepted = true;  // as the window's connection check does
-        exchangesBefore = unit->exchanges;
-        readsBefore = host.readCalls;
-        writesBefore = host.writeCalls;
-        timeline.sent = [this] { return unit->exchanges - exchangesBefore; };
+        exchangesBefore = unit->exchanges + CHECK_EXCHANGES;
+        readsBefore = host.readCalls + CHECK_EXCHANGES;
+        writesBefore = host.writeCalls + CHECK_EXCHANGES;
+        timeline.sent = [this] { return Sent(); };
         clock.lastError = 0;
         UseSyntheticImage(SMALL_IMAGE_SIZE);
     }
@@ -223,7 +235,10 @@ protected:
         systemClock = nullptr;
     }
 
-    std::size_t Sent() const { return unit->exchanges - exchangesBefore; }
+    // Exchanges from the lock on; 0 before it.
+    std::size_t Sent() const { return unit->exchanges > exchangesBefore ? unit->exchanges - exchangesBefore : 0; }
+    // Exchanges since the update began, the identifications included.
+    std::size_t SentInAll() const { return unit->exchanges - (exchangesBefore - CHECK_EXCHANGES); }
     std::size_t Reads() const { return host.readCalls - readsBefore; }
     // The requests of this update as the unit received them.
     std::vector<SimRequest> Requests() const {
@@ -277,6 +292,10 @@ protected:
         if (codeLine != nullptr) {
             boxText += L"\r\n" + CODE_LINE_PREFIX + codeLine;
         }
+        ExpectFailureBox(boxText);
+    }
+
+    void ExpectFailureBox(const std::wstring& boxText) {
         const auto kinds = timeline.WindowKinds();
         ASSERT_GE(kinds.size(), 4u);
         EXPECT_EQ(std::vector<Ev>(kinds.end() - 4, kinds.end()),
@@ -320,7 +339,7 @@ protected:
 
     // The waits of the sequence before the blocks, each with the requests sent by then.
     static std::vector<std::pair<std::uint32_t, std::size_t>> WaitsBeforeBlocks() {
-        return {{20, 1}, {20, 2}, {1000, 3}, {4000, 3}, {20, 3}, {20, 4}};
+        return {{20, 0}, {20, 1}, {20, 2}, {1000, 3}, {4000, 3}, {20, 3}, {20, 4}};
     }
     std::vector<std::pair<std::uint32_t, std::size_t>> Waits() const {
         std::vector<std::pair<std::uint32_t, std::size_t>> waits;
@@ -477,7 +496,7 @@ INSTANTIATE_TEST_SUITE_P(
 // succeeded although the wind-down reaches nobody. The removal itself is the window's to
 // handle once the update has ended.
 TEST_F(FirmwareUpdateTest, PullAfterLastBlockStillSucceeds) {
-    RemoveUnitDuringSleep(6 + 4);
+    RemoveUnitDuringSleep(7 + 4);
 
     RunFirmwareUpdate(view);
 
@@ -507,30 +526,30 @@ class FailureTableTest : public FirmwareUpdateTest, public ::testing::WithParamI
 
 using K = SimFault::Kind;
 
-// Waits: 0 before 5b, 1 before 5c, 2 inside the erase, 3 after the erase, 4 before 5d,
-// 5 before 5e, 6.. after each block.
+// Waits: 0 before the sequence's identification, 1 before 5b, 2 before 5c, 3 inside the
+// erase, 4 after the erase, 5 before 5d, 6 before 5e, 7.. after each block.
 const FailureCase FAILURE_TABLE[] = {
     {"LockWriteFails", Cause::Fault, 0, {K::WriteFails, 0, 5}, 1, IDS_LOCK_FAILED, L"0xfffffffe-0x00000005"},
     {"LockReadFails", Cause::Fault, 0, {K::ReadFails, 0, 0}, 1, IDS_LOCK_FAILED, L"0xfffffffd-0x00000000"},
-    {"ProtectUnitPulled", Cause::RemovalInWait, 0, {}, 1, IDS_PROTECT_FAILED, L"0xfffffffe-0x0000048f"},
+    {"ProtectUnitPulled", Cause::RemovalInWait, 1, {}, 1, IDS_PROTECT_FAILED, L"0xfffffffe-0x0000048f"},
     {"ProtectWriteFails", Cause::Fault, 1, {K::WriteFails, 0, 31}, 2, IDS_PROTECT_FAILED, L"0xfffffffe-0x0000001f"},
     {"ProtectReadFails", Cause::Fault, 1, {K::ReadFails, 0, 0}, 2, IDS_PROTECT_FAILED, L"0xfffffffd-0x00000000"},
     {"ProtectErrorReply", Cause::Fault, 1, {K::ErrorReply, 0x102, 0}, 2, IDS_PROTECT_FAILED, L"0x00000102-0x00000000"},
-    {"EraseUnitPulled", Cause::RemovalInWait, 1, {}, 2, IDS_ERASE_FAILED, L"0xfffffffe-0x0000048f"},
+    {"EraseUnitPulled", Cause::RemovalInWait, 2, {}, 2, IDS_ERASE_FAILED, L"0xfffffffe-0x0000048f"},
     {"EraseWriteFails", Cause::Fault, 2, {K::WriteFails, 0, 1167}, 3, IDS_ERASE_FAILED, L"0xfffffffe-0x0000048f"},
     {"EraseReadFails", Cause::Fault, 2, {K::ReadFails, 0, 0}, 3, IDS_ERASE_FAILED, L"0xfffffffd-0x00000000"},
     {"EraseReplyTimesOut", Cause::Fault, 2, {K::NoReply, 0, 1460}, 3, IDS_ERASE_FAILED, L"0xfffffffd-0x000005b4"},
     {"EraseErrorReply", Cause::Fault, 2, {K::ErrorReply, 0x102, 0}, 3, IDS_ERASE_FAILED, L"0x00000102-0x00000000"},
     // Gone while the unit erases: the pending reply cannot be read.
-    {"EraseUnitGoneBeforeReply", Cause::RemovalInWait, 2, {}, 3, IDS_ERASE_FAILED, L"0xfffffffd-0x0000048f"},
-    {"AddressUnitPulledAfterErase", Cause::RemovalInWait, 3, {}, 3, IDS_ADDRESS_FAILED, L"0xfffffffe-0x0000048f"},
-    {"AddressUnitPulled", Cause::RemovalInWait, 4, {}, 3, IDS_ADDRESS_FAILED, L"0xfffffffe-0x0000048f"},
+    {"EraseUnitGoneBeforeReply", Cause::RemovalInWait, 3, {}, 3, IDS_ERASE_FAILED, L"0xfffffffd-0x0000048f"},
+    {"AddressUnitPulledAfterErase", Cause::RemovalInWait, 4, {}, 3, IDS_ADDRESS_FAILED, L"0xfffffffe-0x0000048f"},
+    {"AddressUnitPulled", Cause::RemovalInWait, 5, {}, 3, IDS_ADDRESS_FAILED, L"0xfffffffe-0x0000048f"},
     {"AddressWriteFails", Cause::Fault, 3, {K::WriteFails, 0, 0}, 4, IDS_ADDRESS_FAILED, L"0xfffffffe-0x00000000"},
     {"AddressReadFails", Cause::Fault, 3, {K::ReadFails, 0, 0}, 4, IDS_ADDRESS_FAILED, L"0xfffffffd-0x00000000"},
     {"AddressErrorReply", Cause::Fault, 3, {K::ErrorReply, 0x80000001, 0}, 4, IDS_ADDRESS_FAILED, L"0x80000001-0x00000000"},
-    {"FirstBlockUnitPulled", Cause::RemovalInWait, 5, {}, 4, IDS_BLOCK_FAILED, L"0xfffffffe-0x0000048f"},
-    {"SecondBlockUnitPulled", Cause::RemovalInWait, 6, {}, 5, IDS_BLOCK_FAILED, L"0xfffffffe-0x0000048f"},
-    {"LastBlockUnitPulled", Cause::RemovalInWait, 9, {}, 8, IDS_BLOCK_FAILED, L"0xfffffffe-0x0000048f"},
+    {"FirstBlockUnitPulled", Cause::RemovalInWait, 6, {}, 4, IDS_BLOCK_FAILED, L"0xfffffffe-0x0000048f"},
+    {"SecondBlockUnitPulled", Cause::RemovalInWait, 7, {}, 5, IDS_BLOCK_FAILED, L"0xfffffffe-0x0000048f"},
+    {"LastBlockUnitPulled", Cause::RemovalInWait, 10, {}, 8, IDS_BLOCK_FAILED, L"0xfffffffe-0x0000048f"},
     {"FirstBlockWriteFails", Cause::Fault, 4, {K::WriteFails, 0, 0}, 5, IDS_BLOCK_FAILED, L"0xfffffffe-0x00000000"},
     {"MiddleBlockReadFails", Cause::Fault, 6, {K::ReadFails, 0, 0}, 7, IDS_BLOCK_FAILED, L"0xfffffffd-0x00000000"},
     {"LastBlockErrorReply", Cause::Fault, 8, {K::ErrorReply, 0x105, 0}, 9, IDS_BLOCK_FAILED, L"0x00000105-0x00000000"},
@@ -730,7 +749,7 @@ TEST_P(TransferRemovalTest, FailsCleanly) {
     const TransferRemovalCase& c = GetParam();
     firmwareImageLoader = LoadFirmwareImage;
     if (c.duringWait) {
-        RemoveUnitDuringSleep(6 + c.block);
+        RemoveUnitDuringSleep(7 + c.block);
     } else {
         unit->unplugAtBlock = static_cast<std::uint32_t>(c.block);
     }
@@ -917,6 +936,218 @@ INSTANTIATE_TEST_SUITE_P(Images, RefusedImageTest,
                                            RefusedImageCase{"Empty", true, 0},
                                            RefusedImageCase{"NotWholeWords", true, 102}),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// ---------------------------------------------------------------------------------------
+// The ESC behind the unit: asked again when the update begins and as the sequence's first
+// step. Another ESC connected to the unit's cable makes no USB event.
+
+// Each field that decides an update, changed behind the unit; and fields that do not.
+struct EscChangeCase {
+    const char* name;
+    void (*change)(SimulatedUnit& unit);
+    bool matters;
+};
+
+const EscChangeCase ESC_CHANGES[] = {
+    {"UnitMode", [](SimulatedUnit& u) { u.config.unitMode = 1; }, true},
+    {"EscState", [](SimulatedUnit& u) { u.config.escState = 2; }, true},
+    {"HardwareIdForeign", [](SimulatedUnit& u) { u.config.escHardwareId = 0x12345678; }, true},
+    {"HardwareIdOtherAccepted", [](SimulatedUnit& u) { u.config.escHardwareId = 0x0A06408C; }, true},
+    {"BootloaderVersion", [](SimulatedUnit& u) { u.config.escBootloaderVersion = 0x01000006; }, true},
+    {"FirmwareVersion", [](SimulatedUnit& u) { u.firmwareVersion = 0x0301; }, true},
+    {"NoFirmware", [](SimulatedUnit& u) { u.firmwareVersion = 0xFFFF; }, true},
+    {"WholeEscSwapped",
+     [](SimulatedUnit& u) {
+         SimConfig other;
+         other.escHardwareId = 0x12345678;
+         other.escBootloaderVersion = 0x02000001;
+         other.escFirmwareVersion = 0x0105;
+         u.ConnectEsc(other);
+     },
+     true},
+    // Not the ESC's identity: the same ESC and firmware, so the checks made still hold.
+    {"AuxWordOnly", [](SimulatedUnit& u) { u.config.escAuxWord = 0x1234; }, false},
+};
+
+class EscChangeTest : public FirmwareUpdateTest, public ::testing::WithParamInterface<EscChangeCase> {
+protected:
+    // The commands the unit received since the update began.
+    std::vector<std::uint8_t> UpdateCommands() const {
+        const std::vector<std::uint8_t> all = unit->Commands();
+        return {all.end() - static_cast<std::ptrdiff_t>(SentInAll()), all.end()};
+    }
+};
+
+// Changed before Update was pressed (or after a cancelled question): nothing is asked or
+// sent but the identification, and the window shows the ESC that is there now.
+TEST_P(EscChangeTest, BeforeThePressShowsTheEscNowAndAsksNothing) {
+    const EscChangeCase& c = GetParam();
+    c.change(*unit);
+
+    const UpdateOutcome outcome = RunFirmwareUpdate(view);
+
+    if (!c.matters) {
+        EXPECT_EQ(outcome, UpdateOutcome::Succeeded);
+        ExpectSuccess();
+        return;
+    }
+    EXPECT_EQ(outcome, UpdateOutcome::EscChanged);
+    EXPECT_EQ(timeline.WindowKinds(), std::vector<Ev>{Ev::Changed});
+    ExpectPeriod(false);
+    const std::vector<std::uint8_t> commands = UpdateCommands();
+    EXPECT_TRUE(std::all_of(commands.begin(), commands.end(), [](std::uint8_t command) {
+        return command == CMD_IDENTIFY || command == CMD_READ_UNIT_MEMORY || command == CMD_READ_ESC_APP_INFO ||
+               command == CMD_READ_ESC_BOOT_INFO;
+    }));
+    EXPECT_FALSE(commands.empty());
+    // The window is handed the ESC as the unit describes it now.
+    UnitIdentity now;
+    ASSERT_EQ(QueryIdentity(deviceSession, now), LINK_OK);
+    EXPECT_TRUE(SameEscForUpdate(IdentityOf(deviceSession), now));
+    EXPECT_EQ(view.phase, UpdatePhase::Ended);
+}
+
+// Changed while a question is open: the sequence's first step finds it, and the lock step
+// fails with the reason and no code line. Nothing that writes was sent.
+TEST_P(EscChangeTest, DuringTheQuestionsFailsBeforeTheLock) {
+    const EscChangeCase& c = GetParam();
+    view.whileConfirmOpen = [this, &c] { c.change(*unit); };
+
+    const UpdateOutcome outcome = RunFirmwareUpdate(view);
+
+    if (!c.matters) {
+        EXPECT_EQ(outcome, UpdateOutcome::Succeeded);
+        ExpectSuccess();
+        return;
+    }
+    EXPECT_EQ(outcome, UpdateOutcome::Failed);
+    ExpectFailureBox(Text(IDS_LOCK_FAILED) + L"\r\n" + Text(IDS_ESC_CHANGED));
+    ExpectPeriod(true);
+    EXPECT_EQ(Sent(), 0u);
+    for (const std::uint8_t command : {CMD_SYSTEM_LOCK, CMD_WRITE_PROTECT, CMD_ERASE, CMD_SET_ADDRESS, CMD_WRITE_BLOCK}) {
+        EXPECT_EQ(unit->commandCount[command], 0u) << "command " << int{command};
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Fields, EscChangeTest, ::testing::ValuesIn(ESC_CHANGES),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// Both questions asked; the ESC swapped while the version question is open.
+class EscSwapDuringVersionQuestionTest : public FirmwareUpdateTest {
+protected:
+    SimConfig UnitConfig() const override {
+        SimConfig config;
+        config.escFirmwareVersion = 0x0303;
+        return config;
+    }
+};
+
+TEST_F(EscSwapDuringVersionQuestionTest, FailsBeforeTheLock) {
+    view.whileYesNoOpen = [this] {
+        SimConfig foreign;
+        foreign.escHardwareId = 0x12345678;
+        unit->ConnectEsc(foreign);
+    };
+
+    EXPECT_EQ(RunFirmwareUpdate(view), UpdateOutcome::Failed);
+
+    ExpectFailureBox(Text(IDS_LOCK_FAILED) + L"\r\n" + Text(IDS_ESC_CHANGED));
+    EXPECT_EQ(unit->commandCount[CMD_SYSTEM_LOCK], 0u);
+    EXPECT_EQ(unit->commandCount[CMD_ERASE], 0u);
+}
+
+// The identification exchanges themselves failing: when the update begins, the unit is
+// given up as one that is gone (with the code line); as the sequence's first step, the
+// lock step fails with its code line. Nothing that writes is sent either way.
+struct CheckFaultCase {
+    std::size_t exchange;  // from the update's first: 0..2 at the press, 3..5 in the sequence
+    K kind;
+};
+
+class CheckFaultTest : public FirmwareUpdateTest, public ::testing::WithParamInterface<CheckFaultCase> {};
+
+TEST_P(CheckFaultTest, FailsWithNothingWritten) {
+    const auto [exchange, kind] = GetParam();
+    unit->faults[exchangesBefore - CHECK_EXCHANGES + exchange] = {kind, 0x0000ABCD, 87};
+
+    const UpdateOutcome outcome = RunFirmwareUpdate(view);
+
+    const bool atPress = exchange < CHECK_EXCHANGES / 2;
+    const bool identifyRefused = kind == K::ErrorReply && exchange % 3 == 0;
+    EXPECT_EQ(outcome, identifyRefused && atPress ? UpdateOutcome::EscChanged : UpdateOutcome::Failed);
+    const wchar_t* codeLine = kind == K::WriteFails   ? L"0xfffffffe-0x00000057"
+                              : kind != K::ErrorReply ? L"0xfffffffd-0x00000057"
+                                                      : nullptr;
+    if (identifyRefused) {
+        // The identify reply's status is not looked at: its bytes (zero here) say the ESC
+        // is not ready, which is a changed ESC.
+        if (atPress) {
+            EXPECT_EQ(timeline.WindowKinds(), std::vector<Ev>{Ev::Changed});
+        } else {
+            ExpectFailureBox(Text(IDS_LOCK_FAILED) + L"\r\n" + Text(IDS_ESC_CHANGED));
+        }
+    } else if (kind == K::ErrorReply) {
+        // The ESC's own error code, as the identification returns it (its low 16 bits).
+        ExpectFailure(atPress ? IDS_UNIT_NOT_DETECTED : IDS_LOCK_FAILED, L"0x0000abcd-0x00000000");
+    } else {
+        ExpectFailure(atPress ? IDS_UNIT_NOT_DETECTED : IDS_LOCK_FAILED, codeLine);
+    }
+    EXPECT_EQ(timeline.Count(Ev::Confirm), atPress ? 0u : 1u);
+    ExpectPeriod(!atPress);
+    EXPECT_EQ(Sent(), 0u);
+    EXPECT_EQ(unit->commandCount[CMD_SYSTEM_LOCK], 0u);
+}
+
+std::vector<CheckFaultCase> EveryCheckExchange() {
+    std::vector<CheckFaultCase> cases;
+    for (std::size_t exchange = 0; exchange < CHECK_EXCHANGES; ++exchange) {
+        for (K kind : {K::WriteFails, K::ReadFails, K::ErrorReply, K::NoReply}) {
+            cases.push_back({exchange, kind});
+        }
+    }
+    return cases;
+}
+
+INSTANTIATE_TEST_SUITE_P(Exchanges, CheckFaultTest, ::testing::ValuesIn(EveryCheckExchange()),
+                         [](const auto& info) {
+                             return "Exchange" + std::to_string(info.param.exchange) + KindName(info.param.kind);
+                         });
+
+// The sequence's identification follows a step's wait, and the lock follows it at once.
+TEST_F(FirmwareUpdateTest, SequenceBeginsWithAWaitThenTheIdentification) {
+    ASSERT_EQ(RunFirmwareUpdate(view), UpdateOutcome::Succeeded);
+
+    const std::vector<std::uint8_t> commands = unit->Commands();
+    const std::vector<std::uint8_t> first(commands.end() - static_cast<std::ptrdiff_t>(SentInAll()),
+                                          commands.end() - static_cast<std::ptrdiff_t>(Sent()) + 1);
+    EXPECT_EQ(first, (std::vector<std::uint8_t>{CMD_IDENTIFY, CMD_READ_ESC_APP_INFO, CMD_READ_ESC_BOOT_INFO,
+                                                CMD_IDENTIFY, CMD_READ_ESC_APP_INFO, CMD_READ_ESC_BOOT_INFO,
+                                                CMD_SYSTEM_LOCK}));
+    const auto sleeps = timeline.Of(Ev::Sleep);
+    ASSERT_FALSE(sleeps.empty());
+    EXPECT_EQ(sleeps[0].value, STEP_DELAY_MS);
+    // Three exchanges at the press were made before it: the wait comes before the second
+    // identification's first request, and none between it and the lock.
+    const auto& requests = unit->requests;
+    const std::size_t secondIdentify = requests.size() - SentInAll() + 3;
+    EXPECT_GE(requests[secondIdentify].writtenAtMicros - requests[secondIdentify - 1].readAtMicros,
+              STEP_DELAY_MS * 1000u);
+    EXPECT_EQ(requests[secondIdentify + 3].writtenAtMicros, requests[secondIdentify + 2].readAtMicros);
+}
+
+// What the front end needs during the sequence is had before the sequence, or nothing
+// is sent.
+TEST_F(FirmwareUpdateTest, UnpreparedFrontEndRefusesBeforeTheSequence) {
+    view.prepares = false;
+
+    EXPECT_EQ(RunFirmwareUpdate(view), UpdateOutcome::Failed);
+
+    ExpectFailure(IDS_PREPARE_FAILED, nullptr);
+    ExpectPeriod(false);
+    EXPECT_EQ(SentInAll(), 3u) << "only the identification when the update began";
+    const auto kinds = timeline.WindowKinds();
+    EXPECT_LT(std::find(kinds.begin(), kinds.end(), Ev::Confirm), std::find(kinds.begin(), kinds.end(), Ev::Prepare));
+}
 
 // ---------------------------------------------------------------------------------------
 // The failure report itself
