@@ -8,6 +8,7 @@
 #include "cli/command_line.h"
 #include "cli/exit_status.h"
 #include "cli/language.h"
+#include "cli/output_queue.h"
 #include "cli/status_json.h"
 #include "cli/terminal_ops.h"
 #include "cli/terminal_text.h"
@@ -76,7 +77,7 @@ std::int32_t Status(TerminalOps& ops, bool json) {
     return exitStatus;
 }
 
-std::int32_t Update(TerminalOps& ops, Terminal& terminal, bool yes) {
+std::int32_t Update(TerminalOps& ops, bool yes) {
     const std::int32_t checked = Check(ops);
     PrintCheck(ops, checked);
     if (checked != EXIT_READY) {
@@ -88,20 +89,31 @@ std::int32_t Update(TerminalOps& ops, Terminal& terminal, bool yes) {
     ops.SetTotalBlocks((image.size + BLOCK_SIZE - 1) / BLOCK_SIZE);
     ops.AnswerYes(yes);
     MainDialog view(ops);
-    OnCommand(ops, view, COMMAND_UPDATE);
-
     std::int32_t exitStatus = EXIT_READY;
-    if (ops.ErrorBoxes() != 0) {
+    const UpdateOutcome outcome = RunFirmwareUpdate(view);
+    switch (outcome) {
+    case UpdateOutcome::Succeeded:
+        exitStatus = EXIT_READY;
+        break;
+    case UpdateOutcome::Failed:
         exitStatus = EXIT_UPDATE_FAILED;
-    } else if (ops.Declined()) {
+        break;
+    case UpdateOutcome::Declined:
         ops.Print(OutputStream::Error, ops.WideText(TXT_CANCELLED));
         exitStatus = EXIT_CANCELLED;
+        break;
+    case UpdateOutcome::EscChanged:
+        // Nothing was written: the ESC there now, as status would tell it, and never
+        // "ready", which a script would take for "updated".
+        exitStatus = ExitStatusForCheck(LastConnectionStatus(), false);
+        if (exitStatus == EXIT_READY) {
+            exitStatus = EXIT_CANCELLED;
+        }
+        break;
     }
-    if (exitStatus != EXIT_CANCELLED) {
+    if (outcome != UpdateOutcome::Declined) {
         ops.PrintStatusIfChanged("\n");
     }
-    // The outcome has been told; nothing is left that an interrupt could cut short.
-    terminal.EndOnInterrupt("", INTERRUPTED_EXIT_STATUS);
     CloseMainDialog(ops);
     return exitStatus;
 }
@@ -206,6 +218,7 @@ std::int32_t RunCli(const std::vector<std::string>& args, CliPlatform& platform)
         return EXIT_CANCELLED;
     }
 
+    std::unique_ptr<OutputQueue> logQueue;
     std::unique_ptr<LoggingHidHost> logging;
     HidHost* const platformHost = hidHost;
     if (options.logFile) {
@@ -217,12 +230,40 @@ std::int32_t RunCli(const std::vector<std::string>& args, CliPlatform& platform)
         }
         // The file stays open to the program's end: an interrupt may end it at any moment,
         // and every line is flushed as it is written.
+        logQueue = std::make_unique<OutputQueue>(
+            [file](OutputStream, const std::string& line) {
+                std::fputs(line.c_str(), file);
+                std::fflush(file);
+            },
+            [&platform](void (*run)(void*), void* argument) { return platform.StartThread(run, argument); });
         static CliPlatform* restoring = nullptr;
         restoring = &platform;
-        logging = std::make_unique<LoggingHidHost>(*platformHost, file, *systemClock,
+        logging = std::make_unique<LoggingHidHost>(*platformHost, *logQueue, *systemClock,
                                                    [](std::uint32_t error) { restoring->RestoreLastError(error); });
         hidHost = logging.get();
     }
+
+    // Before the sequence's first command: the writers, so that neither the terminal nor
+    // the log can hold the sequence up, and whatever holds off sleep and shutdown. A
+    // writer that cannot be had refuses the update; a system with no way to hold off
+    // sleep is told about once, and the update goes on.
+    ops.OnSequence(
+        [&] {
+            if (!terminal.PrepareSequence() || (logQueue && !logQueue->Start())) {
+                return false;
+            }
+            switch (platform.HoldOffSessionEnd(ops.LoadResourceText(IDS_PROGRESS_CAPTION))) {
+            case CliPlatform::SessionHold::Held:
+                return true;
+            case CliPlatform::SessionHold::Unavailable:
+                ops.Print(OutputStream::Error, ops.WideText(TXT_SLEEP_NOT_HELD));
+                return true;
+            case CliPlatform::SessionHold::Failed:
+                break;
+            }
+            return false;
+        },
+        [&platform] { platform.AllowSessionEnd(); });
 
     std::int32_t exitStatus = EXIT_READY;
     switch (options.command) {
@@ -230,7 +271,7 @@ std::int32_t RunCli(const std::vector<std::string>& args, CliPlatform& platform)
         exitStatus = Status(ops, options.json);
         break;
     case CliCommand::Update:
-        exitStatus = Update(ops, terminal, options.yes);
+        exitStatus = Update(ops, options.yes);
         break;
     case CliCommand::Watch:
         exitStatus = Watch(ops, platform);
@@ -239,5 +280,12 @@ std::int32_t RunCli(const std::vector<std::string>& args, CliPlatform& platform)
         break;
     }
     hidHost = platformHost;
+    logging.reset();
+    logQueue.reset();  // waits for the log's last line
+    if (options.command == CliCommand::Update) {
+        // Once the sequence may have begun, its outcome's status stands: an interrupt
+        // may end the program only once everything it told is out, with that status.
+        terminal.EndOnInterrupt("", exitStatus);
+    }
     return exitStatus;
 }

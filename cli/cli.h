@@ -31,6 +31,19 @@ public:
     // Blocks until the next arrival or removal (as the dialog receives it); false when no
     // more can come.
     virtual bool WaitForDeviceChange(DeviceChange& change) = 0;
+    // Starts run(argument) on a thread of its own that nobody waits for; false when none
+    // can be had.
+    virtual bool StartThread(void (*run)(void*), void* argument) = 0;
+
+    enum class SessionHold {
+        Held,         // held off until AllowSessionEnd
+        Unavailable,  // this system offers no way (no logind, no system bus): the update may go on
+        Failed,       // the way exists, but what it needs could not be had
+    };
+    // For the command sequence: sleep, shutdown and the end of the session held off as far
+    // as the platform lets a program, with reason (the user's language) as the why.
+    virtual SessionHold HoldOffSessionEnd(const std::wstring& reason) = 0;
+    virtual void AllowSessionEnd() = 0;
 };
 
 // The whole program for its arguments (without the program's name); the exit status.

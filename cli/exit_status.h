@@ -13,4 +13,3 @@ constexpr std::int32_t EXIT_CANCELLED = 6;       // cancelled or refused; nothin
 constexpr std::int32_t EXIT_UPDATE_FAILED = 7;
 constexpr std::int32_t EXIT_NO_PERMISSION = 8;   // a unit was found but may not be opened
 constexpr std::int32_t EXIT_USAGE = 64;
-constexpr std::int32_t INTERRUPTED_EXIT_STATUS = 130;  // interrupted once nothing is left to cancel

@@ -1,67 +1,96 @@
 // Output that must not hold up the command sequence. A terminal stopped with Ctrl-S, a
-// console with a selection in it, or a pipe nobody reads blocks every write to it; text
-// posted here is written by a thread of its own, so such an output delays only the text.
+// console with a selection in it, or a pipe nobody reads blocks every write to it; once
+// its writing thread runs, text posted here is written by that thread, so such an output
+// delays only the text. Nothing posted is ever dropped, but a progress line that a newer
+// one replaces while it waits.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstddef>
 #include <deque>
 #include <functional>
 #include <mutex>
 #include <string>
-#include <thread>
-#include <utility>
 
 #include "cli/terminal.h"
+
+// Starts run(argument) on a thread of its own that nobody waits for; false when no
+// thread can be had.
+using ThreadStarter = std::function<bool(void (*run)(void*), void* argument)>;
 
 class OutputQueue {
 public:
     using WriteFunction = std::function<void(OutputStream stream, const std::string& text)>;
 
-    // Text beyond this much waiting is dropped: it can only be progress nobody sees.
-    static constexpr std::size_t CAPACITY = 64 * 1024;
-
-    explicit OutputQueue(WriteFunction write) : write_(std::move(write)) {}
-    // The writing thread is left to the end of the process: it may be blocked in a write
-    // that never returns, and the program must still end.
+    OutputQueue(WriteFunction write, ThreadStarter startThread)
+        : write_(std::move(write)), startThread_(std::move(startThread)) {}
+    // Waits until everything posted has been written, then ends the writing thread. The
+    // terminal's queue is never destroyed: at the program's end its thread may be blocked
+    // in a write to an output nobody reads.
     ~OutputQueue();
     OutputQueue(const OutputQueue&) = delete;
     OutputQueue& operator=(const OutputQueue&) = delete;
 
-    // Hands text to the writing thread; never waits for the output.
+    // Starts the writing thread if it is not running; false when it cannot be started.
+    bool Start();
+    bool Started();
+    // Before Start: writes the text now. After: hands it to the writing thread and never
+    // waits for the output.
     void Post(OutputStream stream, std::string text);
+    // As Post, for a line drawn over the one before: while it waits, a newer one posted
+    // right after it takes its place.
+    void PostReplaceable(OutputStream stream, std::string text);
     // Waits until everything posted has been written.
     void Drain();
-    // Writes text now, after everything posted before it.
-    void WriteNow(OutputStream stream, const std::string& text);
+
+    // The text an interrupt's notice writes; Notify asks the writing thread for it, and
+    // may be called from a signal handler. Notices asked for while one waits are one.
+    void SetNotice(OutputStream stream, std::string text);
+    void Notify();
 
 private:
+    struct Entry {
+        OutputStream stream;
+        std::string text;
+        bool replaceable;
+    };
+    static void RunThread(void* self);
     void Run();
+    void Add(OutputStream stream, std::string text, bool replaceable);
 
     WriteFunction write_;
+    ThreadStarter startThread_;
     std::mutex mutex_;
     std::condition_variable changed_;
-    std::deque<std::pair<OutputStream, std::string>> waiting_;
-    std::size_t waitingBytes_ = 0;
+    std::deque<Entry> waiting_;
     bool writing_ = false;
-    std::thread thread_;
+    bool started_ = false;
+    bool stopping_ = false;
+    bool stopped_ = false;
+    OutputStream noticeStream_ = OutputStream::Error;
+    std::string notice_;
+    std::atomic<bool> noticeWanted_{false};
 };
 
-// A terminal whose text goes through a queue while the command sequence runs (while an
-// interrupt is refused), and is written directly otherwise.
+// A terminal whose text goes through a queue once the command sequence is prepared for,
+// until the program has told how it ended.
 class QueuedTerminal : public Terminal {
 public:
     void Write(OutputStream stream, const std::string& text) final;
+    void WriteProgress(const std::string& text) final;
+    bool PrepareSequence() final;
     void EndOnInterrupt(const std::string& text, std::int32_t exitStatus) final;
     void RefuseInterrupt(const std::string& text) final;
 
 protected:
     explicit QueuedTerminal(OutputQueue& queue) : queue_(queue) {}
-    // The platform's part: what an interrupt does from now on (ends: write text, end the
-    // program with exitStatus; otherwise write text and go on).
+    // The platform's part: what an interrupt does from now on. ends: write text and end
+    // the program with exitStatus. Otherwise the program goes on, and notify (when set)
+    // is to be called for the notice, which the queue writes.
     virtual void SetInterrupt(const std::string& text, bool ends, std::int32_t exitStatus) = 0;
+    OutputQueue& Queue() { return queue_; }
 
 private:
-    bool sequence_ = false;
     OutputQueue& queue_;
 };

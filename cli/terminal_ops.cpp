@@ -145,11 +145,9 @@ std::int32_t TerminalOps::AskUser(const std::wstring& text, const std::wstring& 
         if (Ask()) {
             return flags == BOX_OK_CANCEL_WARNING ? ANSWER_OK : ANSWER_YES;
         }
-        declined_ = true;
         return flags == BOX_OK_CANCEL_WARNING ? ANSWER_CANCEL : ANSWER_NO;
     }
     if (flags == BOX_ICON_ERROR) {
-        ++errorBoxes_;
         terminal_.Write(OutputStream::Error, "\n" + TerminalUtf8(caption) + "\n" + TerminalUtf8(text) + "\n");
         return ANSWER_OK;
     }
@@ -181,10 +179,11 @@ void TerminalOps::DrawProgress(std::uint32_t percent) {
     if (terminal_.OutputIsTerminal()) {
         // Back to the line's start and the new line over the old one, blanks over what
         // is left of a longer one: no escape sequence, which not every console knows.
+        // Blanks cover the widest line drawn so far: a line in between may have been
+        // replaced before it was written.
         const std::size_t width = CharacterCount(line);
-        terminal_.Write(OutputStream::Out,
-                        "\r" + line + std::string(progressWidth_ > width ? progressWidth_ - width : 0, ' '));
-        progressWidth_ = width;
+        terminal_.WriteProgress("\r" + line + std::string(progressWidth_ > width ? progressWidth_ - width : 0, ' '));
+        progressWidth_ = std::max(progressWidth_, width);
     } else if (progressStarted_ && PassesTenth(lastPercent_, percent)) {
         // Elsewhere (a pipe, a file) one line per tenth; the caption has said it began.
         terminal_.Write(OutputStream::Out, line + "\n");
@@ -223,6 +222,15 @@ void TerminalOps::BlockSessionEnd(const std::wstring&) {
 }
 
 void TerminalOps::AllowSessionEnd() {
-    // The sequence is over, but an interrupt stays refused until the program has said
-    // how it ended (RunCli): a script must learn whether the ESC was written.
+    if (sequenceOver_) {
+        sequenceOver_();
+    }
+    // The sequence is over, but an interrupt stays refused, without a word, until the
+    // program has said how it ended (RunCli): a script must learn whether the ESC was
+    // written.
+    terminal_.RefuseInterrupt("");
+}
+
+bool TerminalOps::PrepareSequence() {
+    return !prepareSequence_ || prepareSequence_();
 }

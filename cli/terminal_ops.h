@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <string>
 
@@ -22,6 +23,12 @@ public:
     void KeepMessages(bool keep) { keepMessages_ = keep; }
     // The number of blocks the transfer sends, for the progress line.
     void SetTotalBlocks(std::uint32_t blocks) { totalBlocks_ = blocks; }
+    // What the command sequence needs besides the terminal: prepare runs before its first
+    // command (false refuses the update), over once it has ended.
+    void OnSequence(std::function<bool()> prepare, std::function<void()> over) {
+        prepareSequence_ = std::move(prepare);
+        sequenceOver_ = std::move(over);
+    }
 
     // A terminal text (res/terminal_texts.h) in the program's language, as UTF-8.
     std::string Text(std::uint16_t terminalTextId) const;
@@ -38,8 +45,6 @@ public:
 
     // The title the dialog would show (it names a development build).
     const std::wstring& Title() const { return title_; }
-    bool Declined() const { return declined_; }
-    std::uint32_t ErrorBoxes() const { return errorBoxes_; }
     // The text of the last information box kept (KeepMessages); empty if none.
     const std::wstring& KeptMessage() const { return keptMessage_; }
 
@@ -72,6 +77,7 @@ public:
     void DiscardInput() override;
     void BlockSessionEnd(const std::wstring& reason) override;
     void AllowSessionEnd() override;
+    bool PrepareSequence() override;
 
 private:
     bool Ask();
@@ -86,8 +92,8 @@ private:
     std::map<std::int32_t, bool> enabled_;
     bool printedOnce_ = false;
     std::wstring printed_;
-    bool declined_ = false;
-    std::uint32_t errorBoxes_ = 0;
+    std::function<bool()> prepareSequence_;
+    std::function<void()> sequenceOver_;
     std::wstring keptMessage_;
 
     std::uint32_t totalBlocks_ = 0;
@@ -96,5 +102,5 @@ private:
     std::uint32_t blocksSent_ = 0;
     std::uint32_t lastPercent_ = 0;
     std::uint64_t progressStartMicros_ = 0;
-    std::size_t progressWidth_ = 0;  // characters of the progress line drawn last
+    std::size_t progressWidth_ = 0;  // characters of the widest progress line drawn
 };

@@ -1,5 +1,6 @@
 #include "cli/unit_log.h"
 
+#include <cstdio>
 #include <ctime>
 
 #include "cli/terminal_text.h"
@@ -27,15 +28,15 @@ std::string HexBytes(const std::uint8_t* bytes, std::uint32_t length) {
     return out;
 }
 
-LoggingHidHost::LoggingHidHost(HidHost& inner, std::FILE* file, Clock& clock, void (*restoreLastError)(std::uint32_t))
-    : inner_(inner), file_(file), clock_(clock), restoreLastError_(restoreLastError), startMicros_(clock.NowMicros()) {
+LoggingHidHost::LoggingHidHost(HidHost& inner, OutputQueue& log, Clock& clock, void (*restoreLastError)(std::uint32_t))
+    : inner_(inner), log_(log), clock_(clock), restoreLastError_(restoreLastError), startMicros_(clock.NowMicros()) {
     char when[64] = "";
     const std::time_t now = std::time(nullptr);
     if (const std::tm* utc = std::gmtime(&now)) {
         std::strftime(when, sizeof when, "%Y-%m-%d %H:%M:%S UTC", utc);
     }
-    std::fprintf(file_, "# orvanta-cli exchange log, begun %s; times in seconds since then\n", when);
-    std::fflush(file_);
+    log_.Post(OutputStream::Out,
+              std::string("# orvanta-cli exchange log, begun ") + when + "; times in seconds since then\n");
 }
 
 void LoggingHidHost::Keep() {
@@ -45,12 +46,11 @@ void LoggingHidHost::Keep() {
 void LoggingHidHost::Line(const std::string& text, bool failed) {
     const std::uint32_t error = error_;
     const std::uint64_t micros = clock_.NowMicros() - startMicros_;
-    std::fprintf(file_, "%6llu.%06llu %s%s\n", static_cast<unsigned long long>(micros / 1'000'000),
-                 static_cast<unsigned long long>(micros % 1'000'000), text.c_str(),
-                 failed ? (" failed, error " + Number(error, "0x%08x")).c_str() : "");
-    // Flushed line by line: the log must hold the last exchange even if the program ends
-    // right after it.
-    std::fflush(file_);
+    char seconds[32];
+    std::snprintf(seconds, sizeof seconds, "%6llu.%06llu ", static_cast<unsigned long long>(micros / 1'000'000),
+                  static_cast<unsigned long long>(micros % 1'000'000));
+    log_.Post(OutputStream::Out,
+              seconds + text + (failed ? " failed, error " + Number(error, "0x%08x") : std::string()) + "\n");
     restoreLastError_(error);
 }
 

@@ -3,17 +3,18 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
 #include <string>
 
+#include "cli/output_queue.h"
 #include "link/clock.h"
 #include "link/hid_host.h"
 
 class LoggingHidHost : public HidHost {
 public:
-    // restoreLastError puts the platform's last error back after a line is written, so
-    // that the log never changes what the link reports.
-    LoggingHidHost(HidHost& inner, std::FILE* file, Clock& clock, void (*restoreLastError)(std::uint32_t));
+    // Lines go to log, whose writing thread (once started) keeps a slow or stopped file
+    // from holding up the exchanges. restoreLastError puts the platform's last error back
+    // after a line is made, so that the log never changes what the link reports.
+    LoggingHidHost(HidHost& inner, OutputQueue& log, Clock& clock, void (*restoreLastError)(std::uint32_t));
 
     HidInterfaceList* GetInterfaceList() override;
     bool HasInterface(HidInterfaceList* list, std::uint32_t index) override;
@@ -35,7 +36,7 @@ private:
     void Line(const std::string& text, bool failed);
 
     HidHost& inner_;
-    std::FILE* file_;
+    OutputQueue& log_;
     Clock& clock_;
     void (*restoreLastError_)(std::uint32_t);
     std::uint64_t startMicros_;

@@ -5,7 +5,10 @@
 #include <cstdlib>
 #include <cstring>
 
+#include <new>
+
 #include <fcntl.h>
+#include <pthread.h>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -15,7 +18,9 @@
 #include "app/dialog_phase.h"
 #include "app/status_flow.h"
 #include "cli/language.h"
+#include "cli/terminal_text.h"
 #include "link/posix/last_error_posix.h"
+#include "update/linux/sleep_inhibitor_linux.h"
 
 namespace {
 
@@ -25,6 +30,9 @@ char interruptText[INTERRUPT_TEXT_CAPACITY];
 volatile std::sig_atomic_t interruptTextLength = 0;
 volatile std::sig_atomic_t interruptEnds = 1;
 volatile std::sig_atomic_t interruptExitStatus = 130;
+
+// Who holds off sleep, as the desktop names it.
+constexpr const char* SLEEP_INHIBITOR_WHO = "QUORVEX ORVANTA 90 FW Updater";
 
 // Ctrl-C, Ctrl-\, the terminal closing and a plain kill.
 constexpr int INTERRUPTS[] = {SIGINT, SIGQUIT, SIGHUP, SIGTERM};
@@ -43,12 +51,17 @@ void WriteAll(int fd, const char* text, std::size_t length) {
     }
 }
 
+OutputQueue& TheOutputQueue();
+
 void OnInterrupt(int) {
     const int savedErrno = errno;
-    WriteAll(STDERR_FILENO, interruptText, static_cast<std::size_t>(interruptTextLength));
     if (interruptEnds) {
+        WriteAll(STDERR_FILENO, interruptText, static_cast<std::size_t>(interruptTextLength));
         _exit(interruptExitStatus);
     }
+    // A refused interrupt's notice is written by the queue's thread: a write from here
+    // would wait for a stopped terminal in the middle of the sequence.
+    TheOutputQueue().Notify();
     errno = savedErrno;
 }
 
@@ -59,7 +72,7 @@ void WriteStream(OutputStream stream, const std::string& text) {
 
 // Never destroyed: its thread may be blocked in a write when the program ends.
 OutputQueue& TheOutputQueue() {
-    static OutputQueue* queue = new OutputQueue(WriteStream);
+    static OutputQueue* queue = new OutputQueue(WriteStream, StartPosixThread);
     return *queue;
 }
 
@@ -86,6 +99,50 @@ void SetInterruptAction(const std::string& text, bool ends, std::int32_t exitSta
 }
 
 }  // namespace
+
+bool StartPosixThread(void (*run)(void*), void* argument) {
+    struct Start {
+        void (*run)(void*);
+        void* argument;
+    };
+    auto* start = new (std::nothrow) Start{run, argument};
+    if (start == nullptr) {
+        return false;
+    }
+    pthread_attr_t attributes;
+    if (pthread_attr_init(&attributes) != 0) {
+        delete start;
+        return false;
+    }
+    pthread_attr_setdetachstate(&attributes, PTHREAD_CREATE_DETACHED);
+    // The interrupts are the main thread's to take: blocked here before the thread
+    // starts, so it inherits the mask and a handler never runs on it.
+    sigset_t blocked;
+    sigset_t before;
+    sigemptyset(&blocked);
+    for (const int signal : INTERRUPTS) {
+        sigaddset(&blocked, signal);
+    }
+    pthread_sigmask(SIG_BLOCK, &blocked, &before);
+    pthread_t thread;
+    const int created = pthread_create(
+        &thread, &attributes,
+        [](void* opaque) -> void* {
+            const Start start = *static_cast<Start*>(opaque);
+            delete static_cast<Start*>(opaque);
+            start.run(start.argument);
+            return nullptr;
+        },
+        start);
+    pthread_sigmask(SIG_SETMASK, &before, nullptr);
+    pthread_attr_destroy(&attributes);
+    if (created != 0) {
+        delete start;
+        errno = created;
+        return false;
+    }
+    return true;
+}
 
 void EnsureStandardDescriptors() {
     for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
@@ -185,6 +242,23 @@ bool PosixCliPlatform::HoldInstance() {
 
 std::FILE* PosixCliPlatform::OpenLog(const std::string& path) {
     return std::fopen(path.c_str(), "we");
+}
+
+bool PosixCliPlatform::StartThread(void (*run)(void*), void* argument) {
+    return StartPosixThread(run, argument);
+}
+
+CliPlatform::SessionHold PosixCliPlatform::HoldOffSessionEnd(const std::wstring& reason) {
+    ReleaseSleepInhibitor(inhibitor_);
+    inhibitor_ = -1;
+    return TakeSleepInhibitor(SLEEP_INHIBITOR_WHO, TerminalUtf8(reason), &inhibitor_) == InhibitResult::Held
+               ? SessionHold::Held
+               : SessionHold::Unavailable;
+}
+
+void PosixCliPlatform::AllowSessionEnd() {
+    ReleaseSleepInhibitor(inhibitor_);
+    inhibitor_ = -1;
 }
 
 void PosixCliPlatform::RestoreLastError(std::uint32_t error) {

@@ -14,6 +14,9 @@
 // gets the program's text. First thing in main.
 void EnsureStandardDescriptors();
 
+// A detached thread with the interrupts blocked; false (errno set) when none can be had.
+bool StartPosixThread(void (*run)(void*), void* argument);
+
 class PosixTerminal : public QueuedTerminal {
 public:
     PosixTerminal();
@@ -36,6 +39,10 @@ public:
     bool HoldInstance() override;
     std::FILE* OpenLog(const std::string& path) override;
     void RestoreLastError(std::uint32_t error) override;
+    bool StartThread(void (*run)(void*), void* argument) override;
+    // logind's inhibitor for sleep, shutdown and the lid switch.
+    SessionHold HoldOffSessionEnd(const std::wstring& reason) override;
+    void AllowSessionEnd() override;
 
 protected:
     // Waits for the next event of source (and takes it); false when the source fails.
@@ -45,6 +52,7 @@ private:
     PosixTerminal terminal_;
     std::string lockName_;
     int lockFile_ = -1;
+    int inhibitor_ = -1;
 };
 
 std::vector<std::string> ArgumentsOf(int argc, char** argv);

@@ -9,6 +9,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/dialog_phase.h"
@@ -19,7 +20,10 @@
 
 // One thing that happened, in the order it happened.
 struct CliEvent {
-    enum Kind { Out, Err, ReadLine, DiscardInput, EndOnInterrupt, RefuseInterrupt, Open, Write };
+    enum Kind {
+        Out, Err, ReadLine, DiscardInput, EndOnInterrupt, RefuseInterrupt, Open, Write, PrepareSequence,
+        HoldOffSessionEnd, AllowSessionEnd
+    };
     Kind kind;
     std::string text;         // what was written, or the interrupt text
     std::int32_t value = 0;   // the exit status for EndOnInterrupt, the command byte for Write
@@ -37,10 +41,16 @@ public:
     std::deque<std::string> input;  // the lines typed; then the end of input
     bool inputIsTerminal = true;
     bool outputIsTerminal = false;
+    bool prepares = true;  // what PrepareSequence answers
 
     void Write(OutputStream stream, const std::string& text) override {
         (stream == OutputStream::Out ? out : err) += text;
         events_.push_back({stream == OutputStream::Out ? CliEvent::Out : CliEvent::Err, text});
+    }
+    void WriteProgress(const std::string& text) override { Write(OutputStream::Out, text); }
+    bool PrepareSequence() override {
+        events_.push_back({CliEvent::PrepareSequence, {}});
+        return prepares;
     }
     bool InputIsTerminal() override { return inputIsTerminal; }
     bool OutputIsTerminal() override { return outputIsTerminal; }
@@ -109,13 +119,16 @@ private:
 
 class FakeCliPlatform : public CliPlatform {
 public:
-    FakeCliPlatform(RecordingTerminal& terminal, FakeClock& clock) : terminal_(terminal), clock_(clock) {}
+    FakeCliPlatform(RecordingTerminal& terminal, FakeClock& clock, CliEvents& events)
+        : terminal_(terminal), clock_(clock), events_(events) {}
 
     CatalogueLanguage language = CatalogueLanguage::English;
     bool holdInstance = true;
     std::FILE* logFile = nullptr;              // what OpenLog returns
     std::vector<std::string> logPaths;         // every OpenLog
     bool watchingStarts = true;
+    bool threadsStart = true;
+    SessionHold sessionHold = SessionHold::Held;
     // Each step changes the bus and says what changed; when none is left, watching ends.
     std::deque<std::function<DeviceChange()>> deviceChanges;
 
@@ -137,7 +150,21 @@ public:
         return true;
     }
 
+    bool StartThread(void (*run)(void*), void* argument) override {
+        if (!threadsStart) {
+            return false;
+        }
+        std::thread([run, argument] { run(argument); }).detach();
+        return true;
+    }
+    SessionHold HoldOffSessionEnd(const std::wstring&) override {
+        events_.push_back({CliEvent::HoldOffSessionEnd, {}});
+        return sessionHold;
+    }
+    void AllowSessionEnd() override { events_.push_back({CliEvent::AllowSessionEnd, {}}); }
+
 private:
     RecordingTerminal& terminal_;
     FakeClock& clock_;
+    CliEvents& events_;
 };

@@ -177,7 +177,7 @@ protected:
     SimHidHost sim{clock};
     RecordingBus bus{sim, events};
     RecordingTerminal terminal{events};
-    FakeCliPlatform platform{terminal, clock};
+    FakeCliPlatform platform{terminal, clock, events};
 
     void SetUp() override {
         deviceSession.Reset();
@@ -462,19 +462,37 @@ TEST_F(CliRun, InterruptsCancelUntilTheSequenceAreRefusedDuringItAndEndTheProgra
     EXPECT_EQ(Next(CliEvent::EndOnInterrupt, cancelling + 1), FindLast(Is(CliEvent::EndOnInterrupt)))
         << "the interrupt policy changes only twice more";
 
-    // Refused through the last block and the wind-down (protection set, lock released).
-    const std::size_t ending = Next(CliEvent::EndOnInterrupt, refusing);
-    ASSERT_NE(ending, NONE);
-    EXPECT_EQ(events[ending].value, 130);
-    EXPECT_EQ(events[ending].text, "");
-    EXPECT_GT(ending, FindLast(Writes(CMD_WRITE_BLOCK)));
+    // Refused through the last block and the wind-down (protection set, lock released),
+    // then without a word until the outcome has been told; after it an interrupt ends
+    // the program with the outcome's status.
     const std::size_t unlock = FindLast(Is(CliEvent::Write));
     EXPECT_EQ(events[unlock].value, CMD_SYSTEM_LOCK);
     EXPECT_EQ(events[unlock].argument, 0);
-    EXPECT_GT(ending, unlock);
-    EXPECT_EQ(Count(CliEvent::RefuseInterrupt), 1u);
+    const std::size_t silent = Next(CliEvent::RefuseInterrupt, refusing + 1);
+    ASSERT_NE(silent, NONE);
+    EXPECT_EQ(events[silent].text, "");
+    EXPECT_GT(silent, unlock);
+    EXPECT_EQ(Count(CliEvent::RefuseInterrupt), 2u);
+    const std::size_t ending = Next(CliEvent::EndOnInterrupt, refusing);
+    ASSERT_NE(ending, NONE);
+    EXPECT_EQ(events[ending].value, 0) << "the outcome's status";
+    EXPECT_EQ(events[ending].text, "");
     EXPECT_GT(ending, Find(Prints(CliEvent::Out, Msg(IDS_UPDATE_SUCCEEDED))))
         << "refused until the outcome has been told";
+
+    // The writers and the sleep inhibitor are had before the sequence's first request
+    // (the ESC asked once more), and sleep is allowed again once the sequence is over.
+    const std::size_t prepared = Find(Is(CliEvent::PrepareSequence));
+    const std::size_t held = Find(Is(CliEvent::HoldOffSessionEnd));
+    ASSERT_NE(prepared, NONE);
+    ASSERT_NE(held, NONE);
+    EXPECT_LT(prepared, held);
+    EXPECT_LT(held, refusing);
+    EXPECT_EQ(events[refusing + 1].kind, CliEvent::Write) << "the sequence begins after the refusal";
+    EXPECT_EQ(events[refusing + 1].value, CMD_IDENTIFY);
+    const std::size_t allowed = Find(Is(CliEvent::AllowSessionEnd));
+    EXPECT_GT(allowed, unlock);
+    EXPECT_LT(allowed, silent);
 }
 
 TEST_F(CliRun, InputTypedDuringTheSequenceIsDiscardedBeforeTheOutcomeIsShown) {
@@ -646,7 +664,7 @@ TEST_P(CliFailures, EndWithSevenTheFailureTextAndTheCodeLine) {
     const std::size_t shown = Find(Is(CliEvent::Err));
     const std::size_t ending = Next(CliEvent::EndOnInterrupt, refusing);
     ASSERT_NE(ending, NONE);
-    EXPECT_EQ(events[ending].value, 130);
+    EXPECT_EQ(events[ending].value, 7) << "the outcome's status stands";
     EXPECT_GT(ending, FindLast(Is(CliEvent::Write)));
     EXPECT_GT(ending, shown);
     EXPECT_GT(ending, FindLast(Prints(CliEvent::Out, Msg(IDS_UPDATE_FAILED))));
