@@ -11,5 +11,8 @@ const wchar_t* InstanceName();
 
 // The names the programs use: the dialog and the terminal program share one, so that
 // neither talks to the unit while the other may; the simulated builds share another.
-constexpr const wchar_t* PRODUCT_INSTANCE_NAME = L"Local\\QUORVEX.ORVANTA90.FWUpdater";
-constexpr const wchar_t* SIMULATED_INSTANCE_NAME = L"Local\\QUORVEX.ORVANTA90.FWUpdater.Simulated";
+// Global: a copy in another Windows session (another user switched to, a remote or SSH
+// session) would open the same unit and take its replies. A mutex another user holds
+// cannot be opened (access denied), which counts as another copy running.
+constexpr const wchar_t* PRODUCT_INSTANCE_NAME = L"Global\\QUORVEX.ORVANTA90.FWUpdater";
+constexpr const wchar_t* SIMULATED_INSTANCE_NAME = L"Global\\QUORVEX.ORVANTA90.FWUpdater.Simulated";

@@ -24,6 +24,10 @@
 
 namespace {
 
+// How often watch looks again at a unit another program holds.
+constexpr std::int32_t IN_USE_RETRY_MS = 1000;
+constexpr std::int32_t NO_WAIT_LIMIT = -1;
+
 // The window the terminal's dialog logic believes it has; any nonzero token.
 constexpr WindowId TERMINAL_WINDOW = 1;
 
@@ -39,14 +43,22 @@ std::int32_t Check(TerminalOps& ops) {
         // Where the dialog's title would say it.
         ops.Print(OutputStream::Error, ops.Title());
     }
-    return ExitStatusForCheck(LastConnectionStatus(), UnitDeniedAtLastOpen());
+    return ExitStatusForCheck(LastConnectionStatus(), UnitDeniedAtLastOpen(), UnitBusyAtLastOpen());
 }
 
-// The status and the version lines; for a unit that may not be opened, what to do.
+// Whether the last check found no unit it could open, but one another program holds.
+bool UnitInUse() {
+    return LastConnectionStatus() == IDS_NO_UNIT && !UnitDeniedAtLastOpen() && UnitBusyAtLastOpen();
+}
+
+// The status and the version lines; for a unit that may not be opened or is in use,
+// what to do.
 void PrintCheck(TerminalOps& ops, std::int32_t exitStatus) {
     ops.PrintStatusIfChanged();
     if (exitStatus == EXIT_NO_PERMISSION) {
         ops.Print(OutputStream::Error, L"\n" + ops.WideText(TXT_NO_PERMISSION));
+    } else if (UnitInUse()) {
+        ops.Print(OutputStream::Error, L"\n" + ops.WideText(TXT_UNIT_IN_USE));
     }
 }
 
@@ -63,6 +75,7 @@ std::int32_t Status(TerminalOps& ops, bool json) {
         }
         report.message = ops.KeptMessage();
         report.permissionDenied = exitStatus == EXIT_NO_PERMISSION;
+        report.unitInUse = UnitInUse();
         report.unitOpen = deviceSession.handle != NO_DEVICE_HANDLE;
         report.productId = deviceSession.productId;
         report.unitName = ops.ItemText(IDC_UNIT_LABEL);
@@ -105,7 +118,7 @@ std::int32_t Update(TerminalOps& ops, bool yes) {
     case UpdateOutcome::EscChanged:
         // Nothing was written: the ESC there now, as status would tell it, and never
         // "ready", which a script would take for "updated".
-        exitStatus = ExitStatusForCheck(LastConnectionStatus(), false);
+        exitStatus = ExitStatusForCheck(LastConnectionStatus(), false, false);
         if (exitStatus == EXIT_READY) {
             exitStatus = EXIT_CANCELLED;
         }
@@ -127,28 +140,48 @@ std::int32_t Watch(TerminalOps& ops, CliPlatform& platform) {
     const std::int32_t checked = Check(ops);
     PrintCheck(ops, checked);
 
+    // A unit another program holds is free again without any event: while one is in use,
+    // the search is made again now and then, as an arrival would make it.
+    bool inUse = UnitInUse();
     DeviceChange change;
     for (;;) {
         // An interrupt ends watching; the wait itself ends only when no change can come.
-        if (!platform.WaitForDeviceChange(change)) {
+        const CliPlatform::Wait waited =
+            platform.WaitForDeviceChange(change, inUse ? IN_USE_RETRY_MS : NO_WAIT_LIMIT);
+        if (waited == CliPlatform::Wait::Failed) {
             ops.Print(OutputStream::Error, ops.WideText(TXT_WATCH_FAILED));
             CloseMainDialog(ops);
             return EXIT_FAILURE_OTHER;
+        }
+        if (waited == CliPlatform::Wait::TimedOut) {
+            change = {DBT_EVENT_DEVICE_ARRIVAL, L""};
         }
         const bool arrival = change.event == DBT_EVENT_DEVICE_ARRIVAL;
         const bool unitWasOpen = deviceSession.handle != NO_DEVICE_HANDLE;
         DeliverDeviceChange(ops, change);
         // A change the dialog would show nothing new for prints nothing.
         ops.PrintStatusIfChanged("\n");
-        if (arrival && !unitWasOpen && deviceSession.handle == NO_DEVICE_HANDLE && UnitDeniedAtLastOpen()) {
+        if (deviceSession.handle != NO_DEVICE_HANDLE) {
+            inUse = false;
+            continue;
+        }
+        if (!arrival || unitWasOpen) {
+            continue;  // a removal leaves a unit in use as it was
+        }
+        if (UnitDeniedAtLastOpen() && waited == CliPlatform::Wait::Change) {
             ops.Print(OutputStream::Error, ops.WideText(TXT_NO_PERMISSION));
         }
+        // Said once, when the unit is first found in use.
+        if (UnitBusyAtLastOpen() && !UnitDeniedAtLastOpen() && !inUse) {
+            ops.Print(OutputStream::Error, ops.WideText(TXT_UNIT_IN_USE));
+        }
+        inUse = UnitBusyAtLastOpen() && !UnitDeniedAtLastOpen();
     }
 }
 
 }  // namespace
 
-std::int32_t ExitStatusForCheck(std::uint16_t status, bool unitDenied) {
+std::int32_t ExitStatusForCheck(std::uint16_t status, bool unitDenied, bool unitBusy) {
     switch (status) {
     case IDS_READY:
         return EXIT_READY;
@@ -159,7 +192,7 @@ std::int32_t ExitStatusForCheck(std::uint16_t status, bool unitDenied) {
     case IDS_INCOMPATIBLE_STATUS:
         return EXIT_INCOMPATIBLE;
     default:
-        return unitDenied ? EXIT_NO_PERMISSION : EXIT_NO_UNIT;
+        return unitDenied ? EXIT_NO_PERMISSION : unitBusy ? EXIT_CANCELLED : EXIT_NO_UNIT;
     }
 }
 

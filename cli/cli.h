@@ -28,9 +28,10 @@ public:
     virtual void RestoreLastError(std::uint32_t error) = 0;
     // Begins following arrivals and removals of HID devices; false when it cannot.
     virtual bool StartWatching() = 0;
-    // Blocks until the next arrival or removal (as the dialog receives it); false when no
-    // more can come.
-    virtual bool WaitForDeviceChange(DeviceChange& change) = 0;
+    enum class Wait { Change, TimedOut, Failed };
+    // Blocks until the next arrival or removal (as the dialog receives it), or for at most
+    // timeoutMs when that is not negative; Failed when no more can come.
+    virtual Wait WaitForDeviceChange(DeviceChange& change, std::int32_t timeoutMs) = 0;
     // Starts run(argument) on a thread of its own that nobody waits for; false when none
     // can be had.
     virtual bool StartThread(void (*run)(void*), void* argument) = 0;
@@ -49,8 +50,10 @@ public:
 // The whole program for its arguments (without the program's name); the exit status.
 std::int32_t RunCli(const std::vector<std::string>& args, CliPlatform& platform);
 
-// The exit status of a connection check's status (LastConnectionStatus).
-std::int32_t ExitStatusForCheck(std::uint16_t status, bool unitDenied);
+// The exit status of a connection check's status (LastConnectionStatus), where no unit
+// could be opened: one found but not allowed to be opened (8), one another program holds
+// (6, as another copy running), or none (2).
+std::int32_t ExitStatusForCheck(std::uint16_t status, bool unitDenied, bool unitBusy);
 
 // The product's version, "3.3.0", and the line --version prints.
 std::string VersionLine();

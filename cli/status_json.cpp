@@ -56,6 +56,7 @@ std::wstring StatusJson(const StatusReport& r) {
     out += L",\"hint\":" + StringOrNull(r.hint);
     out += L",\"message\":" + StringOrNull(r.message);
     out += L",\"permissionDenied\":" + std::wstring(r.permissionDenied ? L"true" : L"false");
+    out += L",\"unitInUse\":" + std::wstring(r.unitInUse ? L"true" : L"false");
     out += L",\"unit\":";
     if (r.unitOpen) {
         out += L"{\"name\":" + JsonString(r.unitName) + L",\"productId\":" + Number(r.productId) + L"}";

@@ -11,6 +11,7 @@ struct StatusReport {
     std::wstring hint;               // the connection hint; empty when none is shown
     std::wstring message;            // the incompatible ESC's message; empty when none
     bool permissionDenied = false;   // a unit was found but may not be opened
+    bool unitInUse = false;          // a unit was found, but another program holds it
     bool unitOpen = false;
     std::uint16_t productId = 0;
     std::wstring unitName;           // the version group's labels and values as shown

@@ -91,12 +91,20 @@ DeviceHandle LoggingHidHost::Open(const std::wstring& path) {
     const DeviceHandle handle = inner_.Open(path);
     Keep();
     const bool failed = handle == NO_DEVICE_HANDLE;
-    Line("open " + TerminalUtf8(path) + (failed && inner_.LastOpenDenied() ? " (no permission)" : ""), failed);
+    const char* why = !failed                   ? ""
+                      : inner_.LastOpenDenied() ? " (no permission)"
+                      : inner_.LastOpenBusy()   ? " (in use by another program)"
+                                                : "";
+    Line("open " + TerminalUtf8(path) + why, failed);
     return handle;
 }
 
 bool LoggingHidHost::LastOpenDenied() {
     return inner_.LastOpenDenied();
+}
+
+bool LoggingHidHost::LastOpenBusy() {
+    return inner_.LastOpenBusy();
 }
 
 bool LoggingHidHost::GetAttributes(DeviceHandle handle, HidAttributes& attributes) {

@@ -23,6 +23,7 @@ public:
     bool GetListedAttributes(HidInterfaceList* list, std::uint32_t index, HidAttributes& attributes) override;
     DeviceHandle Open(const std::wstring& path) override;
     bool LastOpenDenied() override;
+    bool LastOpenBusy() override;
     bool GetAttributes(DeviceHandle handle, HidAttributes& attributes) override;
     bool GetReportLengths(DeviceHandle handle, HidReportLengths& lengths) override;
     bool Write(DeviceHandle handle, const std::uint8_t* report, std::uint32_t length, std::uint32_t timeoutMs) override;

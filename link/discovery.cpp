@@ -23,14 +23,17 @@ bool ReportLengthsUsable(std::uint32_t outLength, std::uint32_t inLength) {
 // Numbers every opening of a unit in this run.
 std::uint32_t openings = 0;
 
-// Set by OpenUnit when it met a unit it was not allowed to open.
+// Set by OpenUnit when it met a unit it was not allowed to open, or one another program
+// holds.
 bool unitDenied = false;
+bool unitBusy = false;
 
 }  // namespace
 
 std::int32_t OpenUnit(DeviceSession& session) {
     session.Reset();
     unitDenied = false;
+    unitBusy = false;
     if (hidHost == nullptr) {
         return LINK_NO_DEVICE;
     }
@@ -47,9 +50,11 @@ std::int32_t OpenUnit(DeviceSession& session) {
         if (handle == NO_DEVICE_HANDLE) {
             // Only the list can tell what a device is that may not be opened.
             HidAttributes listed{};
-            if (hidHost->LastOpenDenied() && hidHost->GetListedAttributes(list, index, listed) &&
-                IsUnit(listed)) {
-                unitDenied = true;
+            const bool denied = hidHost->LastOpenDenied();
+            const bool busy = hidHost->LastOpenBusy();
+            if ((denied || busy) && hidHost->GetListedAttributes(list, index, listed) && IsUnit(listed)) {
+                unitDenied = unitDenied || denied;
+                unitBusy = unitBusy || busy;
             }
             continue;
         }
@@ -73,6 +78,10 @@ std::int32_t OpenUnit(DeviceSession& session) {
 
 bool UnitDeniedAtLastOpen() {
     return unitDenied;
+}
+
+bool UnitBusyAtLastOpen() {
+    return unitBusy;
 }
 
 bool ReadReportLengths(DeviceSession& session) {

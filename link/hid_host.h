@@ -44,6 +44,9 @@ public:
     // is there, but this user may not open it. False after any other failure, and where
     // the platform cannot tell.
     virtual bool LastOpenDenied() { return false; }
+    // True when the last Open that failed found the device held by another program (on
+    // Linux, a hidraw node another descriptor has locked). False after any other failure.
+    virtual bool LastOpenBusy() { return false; }
     virtual bool GetAttributes(DeviceHandle handle, HidAttributes& attributes) = 0;
     // The longest output and input report in bytes, report id byte included, as the
     // platform gives them (Windows: the capabilities from the preparsed data; Linux: the

@@ -32,6 +32,9 @@ std::int32_t OpenUnit(DeviceSession& session);
 // for want of permission. OpenUnit counts such a unit as absent, like any unit it cannot
 // open; this lets a front end tell "found, but not allowed" from "no unit".
 bool UnitDeniedAtLastOpen();
+// Likewise for a unit another program holds open: "in use", not absent. It is free again
+// without any USB event, so a front end that waits for units looks again now and then.
+bool UnitBusyAtLastOpen();
 // False, lengths unchanged, when the capabilities cannot be read or a length lies outside
 // MIN_OUT_REPORT_LENGTH..MAX_REPORT_LENGTH (output) or MIN_IN_REPORT_LENGTH..MAX_REPORT_LENGTH (input).
 bool ReadReportLengths(DeviceSession& session);

@@ -47,7 +47,7 @@ void SwapToForeignEscAtSecondIdentification(SimulatedUnit& unit) {
     unit.escAfterSwap.escHardwareId = FOREIGN_HARDWARE_ID;
 }
 
-const std::array<Scenario, 17> scenarios = {{
+const std::array<Scenario, 18> scenarios = {{
     {"none", false, Keep, NoFaults},
     {"ready", true, Keep, NoFaults},
     {"ready-alt", true, [](SimConfig& c) { c.escHardwareId = 0x0A06408C; }, NoFaults},
@@ -72,6 +72,7 @@ const std::array<Scenario, 17> scenarios = {{
      }},
     {"esc-boot-error", true, Keep, RefuseBootInfo},
     {"no-permission", true, Keep, NoFaults},
+    {"in-use", true, Keep, NoFaults},
     {"esc-swapped", true, Keep, SwapToForeignEscAtSecondIdentification},
 }};
 
@@ -114,6 +115,9 @@ bool LoadSimScenario(const std::string& name, SimHidHost& host, unsigned instanc
             scenario.arm(host.Plug(path, config));
             if (scenario.name == "no-permission") {
                 host.unopenable.push_back(path);
+            }
+            if (scenario.name == "in-use") {
+                host.held.push_back(path);
             }
         }
         return true;

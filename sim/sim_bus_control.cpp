@@ -64,6 +64,8 @@ bool SimBusControl::Run(std::uint32_t command, const std::wstring& argument) {
         return UnplugAfterBlocks(argument);
     case SIM_SWAP_ESC:
         return SwapEsc(argument);
+    case SIM_FREE_UNIT:
+        return FreeUnit();
     default:
         return false;
     }
@@ -156,5 +158,18 @@ bool SimBusControl::SwapEsc(const std::wstring& name) {
         return false;
     }
     unit->ConnectEsc(trial.FirstUnit()->config);
+    return true;
+}
+
+bool SimBusControl::FreeUnit() {
+    std::wstring path;
+    if (bus_.FirstUnit(&path) == nullptr) {
+        return false;
+    }
+    const auto held = std::find(bus_.held.begin(), bus_.held.end(), path);
+    if (held == bus_.held.end()) {
+        return false;
+    }
+    bus_.held.erase(held);
     return true;
 }

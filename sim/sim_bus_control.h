@@ -41,6 +41,7 @@ private:
     bool PlugOther(const std::wstring& argument);
     bool UnplugAfterBlocks(const std::wstring& argument);
     bool SwapEsc(const std::wstring& name);
+    bool FreeUnit();
 
     SimHidHost& bus_;
     Clock& scratchClock_;

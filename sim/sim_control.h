@@ -30,4 +30,7 @@ enum SimControlCommand : std::uint32_t {
     // its own, as a user swapping ESCs on the unit's cable; nothing is delivered, for
     // nothing happens on the USB bus.
     SIM_SWAP_ESC = 5,
+    // The program that held the first unit open (the in-use scenario) lets it go; no
+    // event follows, as none comes from the system.
+    SIM_FREE_UNIT = 6,
 };

@@ -360,14 +360,20 @@ bool SimHidHost::GetListedAttributes(HidInterfaceList* list, std::uint32_t index
 
 DeviceHandle SimHidHost::Open(const std::wstring& path) {
     Device* device = Find(path);
+    lastOpenDenied_ = false;
+    lastOpenBusy_ = false;
     if (device == nullptr) {
-        lastOpenDenied_ = false;
         Fail(SIM_LAST_ERROR_DEVICE_NOT_CONNECTED);
         return NO_DEVICE_HANDLE;
     }
     if (std::find(unopenable.begin(), unopenable.end(), path) != unopenable.end()) {
         lastOpenDenied_ = true;
         Fail(5);  // access denied
+        return NO_DEVICE_HANDLE;
+    }
+    if (std::find(held.begin(), held.end(), path) != held.end()) {
+        lastOpenBusy_ = true;
+        Fail(32);  // a sharing violation
         return NO_DEVICE_HANDLE;
     }
     const DeviceHandle handle = nextHandle_++;

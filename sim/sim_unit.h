@@ -151,6 +151,7 @@ public:
 
     bool listFails = false;                 // GetInterfaceList returns null
     std::vector<std::wstring> unopenable;   // paths whose Open is refused: access denied
+    std::vector<std::wstring> held;         // paths another program holds open: in use
     std::vector<std::wstring> noPath;       // paths whose detail record cannot be read
     bool capabilitiesFail = false;
 
@@ -177,6 +178,7 @@ public:
                              HidAttributes& attributes) override;
     DeviceHandle Open(const std::wstring& path) override;
     bool LastOpenDenied() override { return lastOpenDenied_; }
+    bool LastOpenBusy() override { return lastOpenBusy_; }
     bool GetAttributes(DeviceHandle handle, HidAttributes& attributes) override;
     bool GetReportLengths(DeviceHandle handle, HidReportLengths& lengths) override;
     bool Write(DeviceHandle handle, const std::uint8_t* report, std::uint32_t length,
@@ -202,6 +204,7 @@ private:
     std::map<DeviceHandle, std::unique_ptr<OpenFile>> files_;
     DeviceHandle nextHandle_ = 100;
     bool lastOpenDenied_ = false;
+    bool lastOpenBusy_ = false;
     std::vector<std::unique_ptr<PathList>> lists_;
 };
 
@@ -244,6 +247,7 @@ public:
 //   esc-boot-error          as ready, but every CMD_READ_ESC_BOOT_INFO is answered with
 //                           error 5: the unit is opened, its identification fails
 //   no-permission           as ready, but opening it is refused for want of permission
+//   in-use                  as ready, but another program holds the unit open
 //   esc-swapped             as ready when first identified; from the second
 //                           identification on a foreign ESC (0x12345678) is behind the unit,
 //                           connected without any USB event

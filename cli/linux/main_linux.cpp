@@ -16,7 +16,9 @@ public:
         monitor_.emplace();
         return monitor_->WaitDescriptor() >= 0;
     }
-    bool WaitForDeviceChange(DeviceChange& change) override { return WaitForEvent(*monitor_, change); }
+    Wait WaitForDeviceChange(DeviceChange& change, std::int32_t timeoutMs) override {
+        return WaitForEvent(*monitor_, change, timeoutMs);
+    }
 
 private:
     std::optional<LinuxDeviceMonitor> monitor_;

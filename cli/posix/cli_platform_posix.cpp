@@ -13,6 +13,7 @@
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <termios.h>
+#include <time.h>
 #include <unistd.h>
 
 #include "app/dialog_phase.h"
@@ -265,26 +266,39 @@ void PosixCliPlatform::RestoreLastError(std::uint32_t error) {
     SetPosixLastError(static_cast<int>(error));
 }
 
-bool PosixCliPlatform::WaitForEvent(DeviceEventSource& source, DeviceChange& change) {
+CliPlatform::Wait PosixCliPlatform::WaitForEvent(DeviceEventSource& source, DeviceChange& change,
+                                                 std::int32_t timeoutMs) {
     const int fd = source.WaitDescriptor();
     if (fd < 0) {
-        return false;
+        return Wait::Failed;
     }
+    timespec start{};
+    clock_gettime(CLOCK_MONOTONIC, &start);
     for (;;) {
         DeviceEvent event;
         if (source.ReadEvent(event)) {
             change.event = event.kind == DeviceEventKind::Arrival ? DBT_EVENT_DEVICE_ARRIVAL
                                                                    : DBT_EVENT_DEVICE_REMOVE_COMPLETE;
             change.name = event.path;
-            return true;
+            return Wait::Change;
+        }
+        int left = -1;
+        if (timeoutMs >= 0) {
+            timespec now{};
+            clock_gettime(CLOCK_MONOTONIC, &now);
+            const long long passed = (now.tv_sec - start.tv_sec) * 1000LL + (now.tv_nsec - start.tv_nsec) / 1'000'000;
+            if (passed >= timeoutMs) {
+                return Wait::TimedOut;
+            }
+            left = static_cast<int>(timeoutMs - passed);
         }
         pollfd entry{fd, POLLIN, 0};
-        const int ready = poll(&entry, 1, -1);
+        const int ready = poll(&entry, 1, left);
         if (ready < 0 && errno != EINTR) {
-            return false;
+            return Wait::Failed;
         }
         if (ready > 0 && (entry.revents & (POLLERR | POLLNVAL)) != 0) {
-            return false;
+            return Wait::Failed;
         }
     }
 }

@@ -45,8 +45,9 @@ public:
     void AllowSessionEnd() override;
 
 protected:
-    // Waits for the next event of source (and takes it); false when the source fails.
-    static bool WaitForEvent(DeviceEventSource& source, DeviceChange& change);
+    // Waits for the next event of source (and takes it), for at most timeoutMs when that
+    // is not negative.
+    static Wait WaitForEvent(DeviceEventSource& source, DeviceChange& change, std::int32_t timeoutMs);
 
 private:
     PosixTerminal terminal_;

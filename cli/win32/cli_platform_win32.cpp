@@ -14,6 +14,7 @@ extern "C" {
 
 #include <algorithm>
 #include <cstdio>
+#include <new>
 
 namespace {
 
@@ -63,18 +64,24 @@ void WriteStream(OutputStream stream, const std::string& text) {
 
 // Never destroyed: its thread may be blocked in a write when the program ends.
 OutputQueue& TheOutputQueue() {
-    static OutputQueue* queue = new OutputQueue(WriteStream);
+    static OutputQueue* queue = new OutputQueue(WriteStream, StartWin32Thread);
     return *queue;
 }
 
 BOOL WINAPI OnConsoleControl(DWORD event) {
     EnterCriticalSection(&interruptLock);
-    HANDLE error = GetStdHandle(STD_ERROR_HANDLE);
-    if (IsConsole(error)) {
-        DWORD written;
-        WriteConsoleW(error, interruptText, static_cast<DWORD>(interruptTextLength), &written, nullptr);
+    if (!interruptEnds) {
+        // The notice is written by the queue's thread: written here, inside the lock, a
+        // console held by a selection would hold up the program's next change of policy.
+        TheOutputQueue().Notify();
     } else {
-        WriteTo(error, TerminalUtf8(std::wstring_view(interruptText, interruptTextLength)));
+        HANDLE error = GetStdHandle(STD_ERROR_HANDLE);
+        if (IsConsole(error)) {
+            DWORD written;
+            WriteConsoleW(error, interruptText, static_cast<DWORD>(interruptTextLength), &written, nullptr);
+        } else {
+            WriteTo(error, TerminalUtf8(std::wstring_view(interruptText, interruptTextLength)));
+        }
     }
     if (interruptEnds) {
         // Ends the program inside the lock, so the sequence cannot have begun meanwhile;
@@ -108,7 +115,87 @@ void SetInterruptAction(const std::string& text, bool ends, std::int32_t exitSta
 
 Win32CliPlatform* watchingPlatform = nullptr;
 
+// The window that holds off the end of the Windows session during the command sequence:
+// Windows sends logoff and shutdown to the top-level windows of a program that uses
+// user32, not to its console handler.
+constexpr const wchar_t* SESSION_WINDOW_CLASS = L"OrvantaCliSession";
+
+LRESULT CALLBACK SessionWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+    case WM_QUERYENDSESSION:
+        return FALSE;  // the ESC would be left half-written
+    case WM_CLOSE:
+        ShutdownBlockReasonDestroy(window);
+        DestroyWindow(window);
+        return 0;
+    case WM_DESTROY:
+        PostQuitMessage(0);
+        return 0;
+    default:
+        return DefWindowProcW(window, message, wParam, lParam);
+    }
+}
+
+struct SessionWindowStart {
+    std::wstring reason;
+    HANDLE ready;
+    HWND window;
+};
+
+// The session window's thread: creates the window, says whether it could, and answers
+// its messages until it is closed.
+DWORD WINAPI RunSessionWindow(void* opaque) {
+    auto* start = static_cast<SessionWindowStart*>(opaque);
+    WNDCLASSW windowClass{};
+    windowClass.lpfnWndProc = SessionWindowProc;
+    windowClass.hInstance = GetModuleHandleW(nullptr);
+    windowClass.lpszClassName = SESSION_WINDOW_CLASS;
+    RegisterClassW(&windowClass);
+    // Top-level (Windows asks those), never shown.
+    HWND window = CreateWindowExW(0, SESSION_WINDOW_CLASS, start->reason.c_str(), WS_POPUP, 0, 0, 0, 0, nullptr,
+                                  nullptr, windowClass.hInstance, nullptr);
+    if (window != nullptr) {
+        ShutdownBlockReasonCreate(window, start->reason.c_str());
+    }
+    start->window = window;
+    SetEvent(start->ready);  // start is the caller's, and gone after this
+    if (window == nullptr) {
+        return 1;
+    }
+    MSG message;
+    while (GetMessageW(&message, nullptr, 0, 0) > 0) {
+        DispatchMessageW(&message);
+    }
+    return 0;
+}
+
 }  // namespace
+
+bool StartWin32Thread(void (*run)(void*), void* argument) {
+    struct Start {
+        void (*run)(void*);
+        void* argument;
+    };
+    auto* start = new (std::nothrow) Start{run, argument};
+    if (start == nullptr) {
+        return false;
+    }
+    HANDLE thread = CreateThread(
+        nullptr, 0,
+        [](void* opaque) -> DWORD {
+            const Start begin = *static_cast<Start*>(opaque);
+            delete static_cast<Start*>(opaque);
+            begin.run(begin.argument);
+            return 0;
+        },
+        start, 0, nullptr);
+    if (thread == nullptr) {
+        delete start;
+        return false;
+    }
+    CloseHandle(thread);
+    return true;
+}
 
 std::intptr_t DeviceWindowProc(void* window, unsigned message, std::uintptr_t wParam, std::intptr_t lParam) {
     if (message == WM_DEVICECHANGE && watchingPlatform != nullptr &&
@@ -205,6 +292,44 @@ std::FILE* Win32CliPlatform::OpenLog(const std::string& path) {
     return _wfopen(WideFromUtf8(path).c_str(), L"w");
 }
 
+bool Win32CliPlatform::StartThread(void (*run)(void*), void* argument) {
+    return StartWin32Thread(run, argument);
+}
+
+CliPlatform::SessionHold Win32CliPlatform::HoldOffSessionEnd(const std::wstring& reason) {
+    AllowSessionEnd();
+    SessionWindowStart start{reason, CreateEventW(nullptr, TRUE, FALSE, nullptr), nullptr};
+    if (start.ready == nullptr) {
+        return SessionHold::Failed;
+    }
+    HANDLE thread = CreateThread(nullptr, 0, RunSessionWindow, &start, 0, nullptr);
+    if (thread == nullptr) {
+        CloseHandle(start.ready);
+        return SessionHold::Failed;
+    }
+    WaitForSingleObject(start.ready, INFINITE);
+    CloseHandle(start.ready);
+    if (start.window == nullptr) {
+        WaitForSingleObject(thread, INFINITE);
+        CloseHandle(thread);
+        return SessionHold::Failed;
+    }
+    sessionWindow_ = start.window;
+    sessionThread_ = thread;
+    return SessionHold::Held;
+}
+
+void Win32CliPlatform::AllowSessionEnd() {
+    if (sessionThread_ == nullptr) {
+        return;
+    }
+    PostMessageW(static_cast<HWND>(sessionWindow_), WM_CLOSE, 0, 0);
+    WaitForSingleObject(sessionThread_, INFINITE);
+    CloseHandle(sessionThread_);
+    sessionThread_ = nullptr;
+    sessionWindow_ = nullptr;
+}
+
 void Win32CliPlatform::RestoreLastError(std::uint32_t error) {
     SetLastError(error);
 }
@@ -233,18 +358,36 @@ bool Win32CliPlatform::StartWatching() {
     return RegisterDeviceNotificationW(static_cast<HWND>(Window()), &filter, DEVICE_NOTIFY_WINDOW_HANDLE) != nullptr;
 }
 
-bool Win32CliPlatform::WaitForDeviceChange(DeviceChange& change) {
+CliPlatform::Wait Win32CliPlatform::WaitForDeviceChange(DeviceChange& change, std::int32_t timeoutMs) {
+    const ULONGLONG start = GetTickCount64();
     while (changes_.empty()) {
         MSG message;
-        if (GetMessageW(&message, nullptr, 0, 0) <= 0) {
-            return false;
+        while (changes_.empty() && PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+            if (message.message == WM_QUIT) {
+                return Wait::Failed;
+            }
+            TranslateMessage(&message);
+            DispatchMessageW(&message);
         }
-        TranslateMessage(&message);
-        DispatchMessageW(&message);
+        if (!changes_.empty()) {
+            break;
+        }
+        DWORD left = INFINITE;
+        if (timeoutMs >= 0) {
+            const ULONGLONG passed = GetTickCount64() - start;
+            if (passed >= static_cast<ULONGLONG>(timeoutMs)) {
+                return Wait::TimedOut;
+            }
+            left = static_cast<DWORD>(static_cast<ULONGLONG>(timeoutMs) - passed);
+        }
+        // Sent messages (the device notifications) are delivered within the wait.
+        if (MsgWaitForMultipleObjects(0, nullptr, FALSE, left, QS_ALLINPUT) == WAIT_FAILED) {
+            return Wait::Failed;
+        }
     }
     change = changes_.front();
     changes_.pop_front();
-    return true;
+    return Wait::Change;
 }
 
 std::vector<std::string> ArgumentsOf(int argc, wchar_t** argv) {

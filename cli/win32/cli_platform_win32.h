@@ -32,9 +32,14 @@ public:
     bool HoldInstance() override;
     std::FILE* OpenLog(const std::string& path) override;
     void RestoreLastError(std::uint32_t error) override;
+    bool StartThread(void (*run)(void*), void* argument) override;
+    // A hidden top-level window, on a thread of its own, that refuses the end of the
+    // session and names reason as what holds it up.
+    SessionHold HoldOffSessionEnd(const std::wstring& reason) override;
+    void AllowSessionEnd() override;
     // HID interface arrivals and removals, as the dialog is sent them.
     bool StartWatching() override;
-    bool WaitForDeviceChange(DeviceChange& change) override;
+    Wait WaitForDeviceChange(DeviceChange& change, std::int32_t timeoutMs) override;
 
 protected:
     // The window that receives WM_DEVICECHANGE (and whatever a simulated bus sends).
@@ -48,9 +53,14 @@ private:
     const wchar_t* instanceName_;
     void* window_ = nullptr;
     std::deque<DeviceChange> changes_;
+    void* sessionWindow_ = nullptr;
+    void* sessionThread_ = nullptr;
 
     friend std::intptr_t DeviceWindowProc(void*, unsigned, std::uintptr_t, std::intptr_t);
 };
+
+// A thread nobody waits for; false when none can be had.
+bool StartWin32Thread(void (*run)(void*), void* argument);
 
 // The program's arguments as UTF-8, without its name.
 std::vector<std::string> ArgumentsOf(int argc, wchar_t** argv);

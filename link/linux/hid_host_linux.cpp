@@ -216,6 +216,7 @@ bool LinuxHidHost::GetListedAttributes(HidInterfaceList* list, std::uint32_t ind
 
 DeviceHandle LinuxHidHost::Open(const std::wstring& path) {
     lastOpenDenied_ = false;
+    lastOpenBusy_ = false;
     std::string node;
     if (!NarrowAsciiPath(path, node)) {
         Fail(ENOENT);
@@ -235,6 +236,7 @@ DeviceHandle LinuxHidHost::Open(const std::wstring& path) {
     } while (locked != 0 && errno == EINTR);
     if (locked != 0 && errno == EWOULDBLOCK) {
         const int error = errno;
+        lastOpenBusy_ = true;
         close(fd);
         Fail(error);
         return NO_DEVICE_HANDLE;

@@ -32,6 +32,8 @@ public:
     DeviceHandle Open(const std::wstring& path) override;
     // EACCES or EPERM: the node is there, the user lacks the rights the udev rule gives.
     bool LastOpenDenied() override { return lastOpenDenied_; }
+    // EWOULDBLOCK on the lock: another program has the unit open.
+    bool LastOpenBusy() override { return lastOpenBusy_; }
     bool GetAttributes(DeviceHandle handle, HidAttributes& attributes) override;
     // From the parent HID device's report descriptor (sysfs, else HIDIOCGRDESC).
     bool GetReportLengths(DeviceHandle handle, HidReportLengths& lengths) override;
@@ -47,4 +49,5 @@ private:
     udev* udev_;
     std::map<DeviceHandle, std::string> nodeNames_;  // hidrawN of each open handle
     bool lastOpenDenied_ = false;
+    bool lastOpenBusy_ = false;
 };

@@ -1,7 +1,7 @@
 // orvanta-cli-sim on POSIX systems: the terminal program over the simulated bus, loaded
 // with the scenario ORVANTA_SIM names. For watch, a driver changes the bus while the
 // program runs by writing lines to the named pipe ORVANTA_SIM_CONTROL names:
-//   plug SCENARIO | unplug [PATH] | plug-other | unplug-after-blocks N | swap-esc SCENARIO
+//   plug SCENARIO | unplug [PATH] | plug-other | unplug-after-blocks N | swap-esc SCENARIO | free-unit
 // each doing what the dialog's simulated build does for the same command
 // (sim/sim_control.h), its arrival or removal delivered as udev's would be.
 #include <cerrno>
@@ -44,33 +44,39 @@ public:
         return true;  // nothing will ever change the bus
     }
 
-    bool WaitForDeviceChange(DeviceChange& change) override {
+    Wait WaitForDeviceChange(DeviceChange& change, std::int32_t timeoutMs) override {
         while (changes_.empty()) {
-            if (!TakeCommand()) {
-                return false;
+            const Wait waited = TakeCommand(timeoutMs);
+            if (waited != Wait::Change) {
+                return waited;
             }
         }
         change = changes_.front();
         changes_.pop_front();
-        return true;
+        return Wait::Change;
     }
 
 private:
     void Queue(std::uintptr_t event, const std::wstring& path) { changes_.push_back({event, path}); }
 
-    // Waits for one line on the pipe and carries it out; false when the pipe fails.
-    bool TakeCommand() {
+    // Waits for one line on the pipe (for at most timeoutMs when that is not negative) and
+    // carries it out; Failed when the pipe fails.
+    Wait TakeCommand(std::int32_t timeoutMs) {
         for (;;) {
             const std::size_t end = pending_.find('\n');
             if (end != std::string::npos) {
                 const std::string line = pending_.substr(0, end);
                 pending_.erase(0, end + 1);
                 Run(line);
-                return true;
+                return Wait::Change;
             }
             pollfd entry{pipe_, POLLIN, 0};
-            if (poll(&entry, pipe_ >= 0 ? 1 : 0, -1) < 0 && errno != EINTR) {
-                return false;
+            const int ready = poll(&entry, pipe_ >= 0 ? 1 : 0, timeoutMs);
+            if (ready < 0 && errno != EINTR) {
+                return Wait::Failed;
+            }
+            if (ready == 0) {
+                return Wait::TimedOut;
             }
             char buffer[256];
             const ssize_t got = pipe_ >= 0 ? read(pipe_, buffer, sizeof buffer) : 0;
@@ -90,6 +96,7 @@ private:
             : verb == "plug-other" ? SIM_PLUG_OTHER
             : verb == "unplug-after-blocks" ? std::optional<std::uint32_t>(SIM_UNPLUG_AFTER_BLOCKS)
             : verb == "swap-esc"            ? std::optional<std::uint32_t>(SIM_SWAP_ESC)
+            : verb == "free-unit"           ? std::optional<std::uint32_t>(SIM_FREE_UNIT)
                                             : std::nullopt;
         if (!command || !control_.Run(*command, argument)) {
             std::fprintf(stderr, "simulated bus: command not understood: %s\n", line.c_str());

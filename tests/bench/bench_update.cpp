@@ -32,8 +32,9 @@
 namespace {
 
 // The fixed waits of one update of image 142: 2037 blocks of 20 ms, and before them
-// 20 + 20 + 1000 (erase reply) + 4000 (after the erase) + 20 + 20 ms.
-constexpr std::uint64_t PROTOCOL_FLOOR_MS = 45820;
+// 20 (before the ESC is checked) + 20 + 20 + 1000 (erase reply) + 4000 (after the erase)
+// + 20 + 20 ms.
+constexpr std::uint64_t PROTOCOL_FLOOR_MS = 45840;
 #ifdef _WIN32
 constexpr double TARGET_RATIO = 1.01;
 #else
@@ -82,6 +83,8 @@ public:
     void OpenProgressWindow(const std::wstring&) override {}
     void SetProgress(std::uint32_t) override {}
     void CloseProgressWindow() override {}
+    void ShowChangedEsc() override {}
+    bool PrepareSequence() override { return true; }
 
     bool failed = false;
 };

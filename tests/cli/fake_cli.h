@@ -96,6 +96,7 @@ public:
         return inner_.Open(path);
     }
     bool LastOpenDenied() override { return inner_.LastOpenDenied(); }
+    bool LastOpenBusy() override { return inner_.LastOpenBusy(); }
     bool GetAttributes(DeviceHandle handle, HidAttributes& attributes) override {
         return inner_.GetAttributes(handle, attributes);
     }
@@ -129,8 +130,10 @@ public:
     bool watchingStarts = true;
     bool threadsStart = true;
     SessionHold sessionHold = SessionHold::Held;
-    // Each step changes the bus and says what changed; when none is left, watching ends.
+    // Each step changes the bus and says what changed (event 0: nothing, the wait timed
+    // out); when none is left, watching ends.
     std::deque<std::function<DeviceChange()>> deviceChanges;
+    std::vector<std::int32_t> waitTimeouts;  // every wait's limit
 
     Terminal& Console() override { return terminal_; }
     CatalogueLanguage EnvironmentLanguage() override { return language; }
@@ -141,13 +144,14 @@ public:
     }
     void RestoreLastError(std::uint32_t error) override { clock_.lastError = error; }
     bool StartWatching() override { return watchingStarts; }
-    bool WaitForDeviceChange(DeviceChange& change) override {
+    Wait WaitForDeviceChange(DeviceChange& change, std::int32_t timeoutMs) override {
+        waitTimeouts.push_back(timeoutMs);
         if (deviceChanges.empty()) {
-            return false;
+            return Wait::Failed;
         }
         change = deviceChanges.front()();
         deviceChanges.pop_front();
-        return true;
+        return change.event == 0 ? Wait::TimedOut : Wait::Change;
     }
 
     bool StartThread(void (*run)(void*), void* argument) override {

@@ -294,7 +294,10 @@ TEST_P(CliStatus, PrintsTheStatusAndVersionsAndEndsWithItsExitStatus) {
                    "\n\n" + expected;
     }
     EXPECT_EQ(terminal.out, expected);
-    EXPECT_EQ(terminal.err, test.exitStatus == 8 ? "\n" + Txt(TXT_NO_PERMISSION) + "\n" : "");
+    const std::string advice = test.exitStatus == 8   ? "\n" + Txt(TXT_NO_PERMISSION) + "\n"
+                               : test.exitStatus == 6 ? "\n" + Txt(TXT_UNIT_IN_USE) + "\n"
+                                                      : "";
+    EXPECT_EQ(terminal.err, advice);
 
     // An interrupt cancels the check; nothing of an update is ever sent.
     ASSERT_FALSE(events.empty());
@@ -315,6 +318,7 @@ INSTANTIATE_TEST_SUITE_P(
                       StatusCase{"no-esc", 4, IDS_NO_ESC, &NO_UNIT_VERSIONS},
                       StatusCase{"foreign-esc", 5, IDS_INCOMPATIBLE_STATUS, &NO_UNIT_VERSIONS},
                       StatusCase{"no-permission", 8, IDS_NO_UNIT, &NO_UNIT_VERSIONS},
+                      StatusCase{"in-use", 6, IDS_NO_UNIT, &NO_UNIT_VERSIONS},
                       StatusCase{"silent", 2, IDS_NO_UNIT, &NO_UNIT_VERSIONS},
                       StatusCase{"esc-boot-error", 2, IDS_NO_UNIT, &NO_UNIT_VERSIONS}),
     [](const ::testing::TestParamInfo<StatusCase>& info) {
@@ -710,7 +714,10 @@ TEST_F(CliRun, UpdateStopsAtACheckThatFindsNoReadyUnit) {
         EXPECT_EQ(Count(CliEvent::ReadLine), 0u);
         EXPECT_FALSE(Contains(terminal.out, Txt(TXT_PROMPT)));
         EXPECT_EQ(Find(Writes(CMD_SYSTEM_LOCK)), NONE);
-        EXPECT_EQ(terminal.err, test.exitStatus == 8 ? "\n" + Txt(TXT_NO_PERMISSION) + "\n" : "");
+        const std::string advice = test.exitStatus == 8   ? "\n" + Txt(TXT_NO_PERMISSION) + "\n"
+                               : test.exitStatus == 6 ? "\n" + Txt(TXT_UNIT_IN_USE) + "\n"
+                                                      : "";
+    EXPECT_EQ(terminal.err, advice);
         EXPECT_EQ(other.OpenHandleCount(), 0u);
         hidHost = &bus;
     }
@@ -912,6 +919,110 @@ TEST_F(CliRun, WatchEndsWithOneWhenChangesCannotBeFollowed) {
     EXPECT_EQ(terminal.err, Txt(TXT_WATCH_FAILED) + "\n");
     EXPECT_EQ(terminal.out, "");
     EXPECT_EQ(Count(CliEvent::Open), 0u);
+}
+
+TEST_F(CliRun, WatchSaysOnceThatAUnitIsInUseAndFindsItWhenItIsFreed) {
+    Load("in-use");
+    platform.deviceChanges = {
+        [] { return DeviceChange{}; },  // a second passes: still held
+        [this] {
+            sim.held.clear();  // the other program lets it go: no event comes
+            return DeviceChange{};
+        },
+    };
+
+    EXPECT_EQ(Run({"watch"}), 1);
+
+    EXPECT_EQ(terminal.out, Txt(TXT_WATCHING) + "\n\n" + WithHint(IDS_NO_UNIT, NO_UNIT_VERSIONS) + "\n" +
+                                Msg(IDS_READY) + "\n\n" + READY_VERSIONS);
+    EXPECT_EQ(terminal.err, "\n" + Txt(TXT_UNIT_IN_USE) + "\n" + Txt(TXT_WATCH_FAILED) + "\n");
+    // Looked at again every second while it was held; then waits for events alone.
+    EXPECT_EQ(platform.waitTimeouts, (std::vector<std::int32_t>{1000, 1000, -1}));
+}
+
+// ---- what the update needs during its sequence ----
+
+// A writer that cannot be had (no thread for the terminal's output or for the log) refuses
+// the update before any command of the sequence, with a message and exit status 7.
+TEST_F(CliRun, UpdateRefusedWhenItsWritersCannotBeHad) {
+    for (const bool logThread : {false, true}) {
+        SCOPED_TRACE(logThread ? "the log's thread" : "the terminal's writer");
+        events.clear();
+        terminal.out.clear();
+        terminal.err.clear();
+        sim.Unplug(UNIT_PATH);
+        Load("ready");
+        CapturedLog log(clock);
+        std::vector<std::string> args = {"update", "--yes"};
+        terminal.prepares = logThread;
+        platform.threadsStart = !logThread;
+        if (logThread) {
+            platform.logFile = log.File();
+            args.insert(args.begin(), {"--log", "unit.log"});
+        }
+
+        EXPECT_EQ(Run(args), 7);
+
+        EXPECT_TRUE(Contains(terminal.err, Msg(IDS_PREPARE_FAILED))) << terminal.err;
+        EXPECT_TRUE(Contains(terminal.out, Msg(IDS_UPDATE_FAILED)));
+        for (const std::uint8_t command : {CMD_SYSTEM_LOCK, CMD_WRITE_PROTECT, CMD_ERASE, CMD_WRITE_BLOCK}) {
+            EXPECT_EQ(Find(Writes(command)), NONE) << int{command};
+        }
+        EXPECT_EQ(Count(CliEvent::HoldOffSessionEnd), 0u);
+        EXPECT_EQ(Count(CliEvent::RefuseInterrupt), 0u);
+        EXPECT_EQ(events.back().kind, CliEvent::EndOnInterrupt);
+        EXPECT_EQ(events.back().value, 7);
+    }
+}
+
+// Sleep that cannot be held off is said once, and the update goes on; a hold that fails
+// refuses it.
+TEST_F(CliRun, UpdateWithoutASleepInhibitorSaysSoOnceAndGoesOn) {
+    Load("ready");
+    platform.sessionHold = CliPlatform::SessionHold::Unavailable;
+
+    EXPECT_EQ(Run({"update", "--yes"}), 0);
+
+    EXPECT_EQ(terminal.err, Txt(TXT_SLEEP_NOT_HELD) + "\n");
+    EXPECT_LT(Find(Prints(CliEvent::Err, Txt(TXT_SLEEP_NOT_HELD))), Find(Writes(CMD_SYSTEM_LOCK)));
+    EXPECT_EQ(sim.FirstUnit()->blocksWritten, ImageBlocks());
+}
+
+TEST_F(CliRun, UpdateRefusedWhenTheSessionCannotBeHeld) {
+    Load("ready");
+    platform.sessionHold = CliPlatform::SessionHold::Failed;
+
+    EXPECT_EQ(Run({"update", "--yes"}), 7);
+
+    EXPECT_TRUE(Contains(terminal.err, Msg(IDS_PREPARE_FAILED)));
+    EXPECT_EQ(Find(Writes(CMD_SYSTEM_LOCK)), NONE);
+}
+
+// The ESC behind the unit changed between the check and the press: nothing is asked or
+// written, the change is said, the ESC there now is shown, and the status says what it is.
+TEST_F(CliRun, UpdateOfAnEscSwappedAfterTheCheckWritesNothing) {
+    Load("esc-swapped");
+
+    EXPECT_EQ(Run({"update", "--yes"}), 5);
+
+    EXPECT_TRUE(Contains(terminal.out, Msg(IDS_ESC_CHANGED_CAPTION) + "\n" + Msg(IDS_ESC_CHANGED)));
+    EXPECT_TRUE(Contains(terminal.out, Msg(IDS_INCOMPATIBLE_CAPTION)));
+    const std::string ending = WithHint(IDS_INCOMPATIBLE_STATUS, LOST_VERSIONS);
+    ASSERT_GE(terminal.out.size(), ending.size());
+    EXPECT_EQ(terminal.out.substr(terminal.out.size() - ending.size()), ending);
+    EXPECT_FALSE(Contains(terminal.out, Msg(IDS_CONFIRM_TEXT))) << "nothing is asked";
+    EXPECT_EQ(Find(Writes(CMD_SYSTEM_LOCK)), NONE);
+    EXPECT_EQ(Count(CliEvent::PrepareSequence), 0u);
+}
+
+// In use by another program: said, exit 6, nothing opened.
+TEST_F(CliRun, UpdateOfAUnitInUseEndsWithSix) {
+    Load("in-use");
+
+    EXPECT_EQ(Run({"update", "--yes"}), 6);
+
+    EXPECT_EQ(terminal.err, "\n" + Txt(TXT_UNIT_IN_USE) + "\n");
+    EXPECT_EQ(Find(Is(CliEvent::Write)), NONE);
 }
 
 }  // namespace

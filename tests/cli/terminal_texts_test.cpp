@@ -137,7 +137,7 @@ TEST(StatusJson, OneObjectWithNullForWhatIsNotThere) {
     noUnit.escVersion = L"0.0.0";
     EXPECT_EQ(StatusJson(noUnit),
               L"{\"status\":40017,\"exitStatus\":2,\"text\":\"No unit.\",\"hint\":\"1.)\\nPlug it in.\","
-              L"\"message\":null,\"permissionDenied\":false,\"unit\":null,"
+              L"\"message\":null,\"permissionDenied\":false,\"unitInUse\":false,\"unit\":null,"
               L"\"versions\":{\"unit\":\"0.0.0\",\"bootloader\":\"0.0.0\",\"esc\":\"0.0.0\"}}");
 
     StatusReport ready;
@@ -152,7 +152,7 @@ TEST(StatusJson, OneObjectWithNullForWhatIsNotThere) {
     ready.escVersion = L"3.2";
     EXPECT_EQ(StatusJson(ready),
               L"{\"status\":40000,\"exitStatus\":0,\"text\":\"Ready \\\"now\\\".\",\"hint\":null,"
-              L"\"message\":null,\"permissionDenied\":false,\"unit\":{\"name\":\"TUNE-BOX\",\"productId\":2},"
+              L"\"message\":null,\"permissionDenied\":false,\"unitInUse\":false,\"unit\":{\"name\":\"TUNE-BOX\",\"productId\":2},"
               L"\"versions\":{\"unit\":\"2.3\",\"bootloader\":\"1.0.5\",\"esc\":\"3.2\"}}");
 
     StatusReport denied;
@@ -165,7 +165,17 @@ TEST(StatusJson, OneObjectWithNullForWhatIsNotThere) {
     denied.escVersion = L"----------";
     EXPECT_EQ(StatusJson(denied),
               L"{\"status\":40017,\"exitStatus\":8,\"text\":null,\"hint\":null,\"message\":\"Only 'ORVANTA 90'.\","
-              L"\"permissionDenied\":true,\"unit\":null,"
+              L"\"permissionDenied\":true,\"unitInUse\":false,\"unit\":null,"
+              L"\"versions\":{\"unit\":\"0.0.0\",\"bootloader\":\"0.0.0\",\"esc\":\"----------\"}}");
+
+    StatusReport inUse = denied;
+    inUse.exitStatus = 6;
+    inUse.message.clear();
+    inUse.permissionDenied = false;
+    inUse.unitInUse = true;
+    EXPECT_EQ(StatusJson(inUse),
+              L"{\"status\":40017,\"exitStatus\":6,\"text\":null,\"hint\":null,\"message\":null,"
+              L"\"permissionDenied\":false,\"unitInUse\":true,\"unit\":null,"
               L"\"versions\":{\"unit\":\"0.0.0\",\"bootloader\":\"0.0.0\",\"esc\":\"----------\"}}");
 }
 

@@ -121,7 +121,7 @@ TEST_F(SimBusControlTest, PlugOtherAddsADeviceThatIsNoUnit) {
 }
 
 TEST_F(SimBusControlTest, UnknownCommandsAreRefused) {
-    for (const std::uint32_t command : {0u, 6u, 99u, 0xFFFFFFFFu}) {
+    for (const std::uint32_t command : {0u, 7u, 99u, 0xFFFFFFFFu}) {
         EXPECT_FALSE(control.Run(command, L"ready")) << command;
     }
     EXPECT_TRUE(now.empty());
@@ -173,6 +173,20 @@ TEST_F(SimBusControlTest, SwapEscPutsTheScenariosEscBehindTheFirstUnitSilently) 
     EXPECT_TRUE(control.Run(SIM_SWAP_ESC, L"no-esc"));
     ASSERT_EQ(QueryIdentity(deviceSession, identity), LINK_OK);
     EXPECT_EQ(identity.escState, 2);
+}
+
+TEST_F(SimBusControlTest, FreeUnitLetsTheHeldUnitBeOpenedWithoutAnEvent) {
+    EXPECT_FALSE(control.Run(SIM_FREE_UNIT, L"")) << "no unit";
+    ASSERT_TRUE(LoadSimScenario("in-use", bus));
+    EXPECT_EQ(OpenUnit(deviceSession), LINK_UNIT_NOT_FOUND);
+    EXPECT_TRUE(UnitBusyAtLastOpen());
+
+    EXPECT_TRUE(control.Run(SIM_FREE_UNIT, L""));
+
+    EXPECT_TRUE(now.empty());
+    EXPECT_EQ(OpenUnit(deviceSession), LINK_OK);
+    EXPECT_FALSE(UnitBusyAtLastOpen());
+    EXPECT_FALSE(control.Run(SIM_FREE_UNIT, L"")) << "nobody holds it now";
 }
 
 TEST_F(SimBusControlTest, UnitDroppingOffInTheTransferScenarioIsAnnouncedLater) {

@@ -158,6 +158,7 @@ TEST_F(SimUnitTest, ScenariosIdentifyAsNamed) {
         {"silent", LINK_READ_FAILED, PRODUCT_TUNE_BOX, 0, 0, 0, 0},
         {"esc-boot-error", 5, PRODUCT_TUNE_BOX, 0, 3, 0, 0x0302},
         {"no-permission", LINK_UNIT_NOT_FOUND, 0, 0, 0, 0, 0},
+        {"in-use", LINK_UNIT_NOT_FOUND, 0, 0, 0, 0, 0},
         {"esc-swapped", LINK_OK, PRODUCT_TUNE_BOX, 0, 3, 0x111F408C, 0x0302},
     };
     ASSERT_EQ(SimScenarioNames().size(), std::size(cases));
@@ -174,6 +175,7 @@ TEST_F(SimUnitTest, ScenariosIdentifyAsNamed) {
         EXPECT_EQ(deviceSession.escBootInfo.escHardwareId, c.hardwareId);
         EXPECT_EQ(deviceSession.escAppInfo.escFirmwareVersion, c.firmwareVersion);
         EXPECT_EQ(UnitDeniedAtLastOpen(), c.name == std::string("no-permission"));
+        EXPECT_EQ(UnitBusyAtLastOpen(), c.name == std::string("in-use"));
     }
     SimHidHost bus(clock);
     EXPECT_FALSE(LoadSimScenario("no-such-scenario", bus));
