@@ -47,7 +47,14 @@ void SwapToForeignEscAtSecondIdentification(SimulatedUnit& unit) {
     unit.escAfterSwap.escHardwareId = FOREIGN_HARDWARE_ID;
 }
 
-const std::array<Scenario, 18> scenarios = {{
+// The same, just before the third identification: the first step of the update's
+// sequence, once the questions were answered.
+void SwapToForeignEscAtThirdIdentification(SimulatedUnit& unit) {
+    unit.swapEscAtIdentify = 2;
+    unit.escAfterSwap.escHardwareId = FOREIGN_HARDWARE_ID;
+}
+
+const std::array<Scenario, 19> scenarios = {{
     {"none", false, Keep, NoFaults},
     {"ready", true, Keep, NoFaults},
     {"ready-alt", true, [](SimConfig& c) { c.escHardwareId = 0x0A06408C; }, NoFaults},
@@ -74,6 +81,7 @@ const std::array<Scenario, 18> scenarios = {{
     {"no-permission", true, Keep, NoFaults},
     {"in-use", true, Keep, NoFaults},
     {"esc-swapped", true, Keep, SwapToForeignEscAtSecondIdentification},
+    {"esc-swapped-in-sequence", true, Keep, SwapToForeignEscAtThirdIdentification},
 }};
 
 void AppendHex4(std::wstring& text, std::uint16_t value) {

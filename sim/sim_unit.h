@@ -251,6 +251,8 @@ public:
 //   esc-swapped             as ready when first identified; from the second
 //                           identification on a foreign ESC (0x12345678) is behind the unit,
 //                           connected without any USB event
+//   esc-swapped-in-sequence as esc-swapped, from the third identification on (the update's
+//                           check once the questions were answered)
 bool LoadSimScenario(const std::string& name, SimHidHost& host, unsigned instance = 0);
 // The scenario names above, in that order.
 std::vector<std::string> SimScenarioNames();

@@ -197,6 +197,7 @@ class Context:
         self.catalogue_path = options.catalogue
         self.tmux = options.tmux
         self.wine = options.wine
+        self.fail_threads = options.fail_threads
         self.workdir = workdir
         self.cats = {}
 
@@ -219,6 +220,9 @@ class Context:
         runtime = os.path.join(self.workdir, "runtime")
         os.makedirs(runtime, mode=0o700, exist_ok=True)
         env["XDG_RUNTIME_DIR"] = runtime
+        # No system bus, unless a case brings its own logind: the machine's must not be
+        # asked, nor decide what a case sees.
+        env["DBUS_SYSTEM_BUS_ADDRESS"] = "unix:path=" + os.path.join(self.workdir, "no-system-bus")
         env.update(extra or {})
         return env
 
@@ -235,10 +239,10 @@ class Context:
         return (result.returncode, self.decoded(result.stdout, f"{what}: stdout", True),
                 self.decoded(result.stderr, f"{what}: stderr", False))
 
-    def spawn(self, args, scenario, stdout, stderr, stdin=subprocess.DEVNULL):
+    def spawn(self, args, scenario, stdout, stderr, stdin=subprocess.DEVNULL, extra_env=None):
         """Starts the program and leaves it running: the caller waits for it."""
-        return subprocess.Popen(self.command(args), env=self.env(scenario), stdin=stdin, stdout=stdout,
-                                stderr=stderr, cwd=self.workdir)
+        return subprocess.Popen(self.command(args), env=self.env(scenario, extra=extra_env), stdin=stdin,
+                                stdout=stdout, stderr=stderr, cwd=self.workdir)
 
     def left(self, deadline=None):
         """Seconds a wait may take: deadline, or what is left of the case's time if less."""
@@ -425,6 +429,7 @@ STATUS_TABLE = {
     "no-esc": ("no-esc", [], "en", 4, [T(40016), HINT], []),
     "foreign-esc": ("foreign-esc", [], "en", 5, [T(40033), T(40034, MODEL_NAME), T(40035), HINT], []),
     "no-permission": ("no-permission", [], "en", 8, [T(40017), HINT], [T(41003)]),
+    "in-use": ("in-use", [], "en", 6, [T(40017), HINT], [T(41015)]),
     "puck": ("puck", [], "en", 0, [T(40000), Row("TUNEPUCK", "2.3"), Row(40041, "3.2")], []),
     "no-firmware": ("no-firmware", [], "en", 0, [T(40000), Row("TUNE-BOX", "2.3"), Row(40041, "-" * 10)], []),
     "lang-de": ("none", ["--lang", "de"], "de", 2, [T(40017), HINT], []),
@@ -462,6 +467,8 @@ JSON_TABLE = {
                            "versions": {"unit": "2.3", "bootloader": "1.0.5", "esc": "3.2"}}, 40000, None),
     "none": ("none", 2, {"status": 40017, "exitStatus": 2, "unit": None, "message": None}, 40017, 40001),
     "foreign-esc": ("foreign-esc", 5, {"status": 40035, "exitStatus": 5}, 40035, 40001),
+    "in-use": ("in-use", 6, {"status": 40017, "exitStatus": 6, "unitInUse": True, "permissionDenied": False},
+               40017, 40001),
 }
 
 
@@ -763,6 +770,18 @@ UPDATE_TABLE = {
 WINE_UPDATES = ("block-fails", "whole")
 
 
+def without_sleep_notice(err, cat, where, wine):
+    """stderr without the word, said once before the sequence, that sleep is not held off
+    (a case has no logind of its own unless it starts one; Wine holds off the session's end
+    with a window)."""
+    notice = cat.text(41014) + "\n"
+    if wine:
+        check(notice not in err, f"{where}: sleep said not to be held off under Wine:\n{err}")
+        return err
+    check(err.count(notice) == 1, f"{where}: the word that sleep is not held off {err.count(notice)} times:\n{err}")
+    return err.replace(notice, "", 1)
+
+
 def update_case(name, row):
     scenario, want_exit, want_out, want_err, want_percents = row
 
@@ -771,6 +790,7 @@ def update_case(name, row):
         code, out, err = ctx.run(["update", "--yes"], scenario)
         where = f"update --yes ({scenario})"
         check(code == want_exit, f"{where}: exit {code}, expected {want_exit}\n{out}\n{err}")
+        err = without_sleep_notice(err, cat, where, ctx.wine)
         expect_in_order(out, want_out, cat, where + " stdout")
         expect_in_order(err, want_err, cat, where + " stderr")
         if not want_err and not ctx.wine:
@@ -942,6 +962,242 @@ def log_case(ctx):
     check(not [k for k in kinds[lock[0] + 2:] if k.startswith("> ")], f"requests after the refused lock:\n{text}")
 
 
+# --- the outcome is always told, and nothing the sequence needs is set up after it began ---------
+
+@case("update.terminal-stopped-over-whole-update", 90)
+def terminal_stopped_over_whole_update(ctx):
+    """Ctrl-S from the first progress line until the update has ended, and Ctrl-C while
+    the terminal is still stopped: after Ctrl-Q the outcome and its code line are shown,
+    and the program ends with the outcome's status, not the interrupt's."""
+    cat = ctx.cat()
+    log = os.path.join(ctx.workdir, "unit.log")
+
+    def body(screen):
+        screen.start(["--log", log, "update"])
+        screen.wait_text(cat.text(41008), "confirmation prompt")
+        answer("y")(screen, cat)
+        screen.wait_for(lambda s: progress_lines(s, cat), "progress line")
+        screen.key("C-s")
+        wait_for_log(ctx, log, lambda t: t.rstrip().endswith(" close"), "end of the update")
+        time.sleep(1.0)
+        stopped = screen.capture()
+        check(not re.search(r"^EXIT=\d+$", stopped, re.M), f"the program ended with its outcome unwritten:\n{stopped}")
+        screen.key("C-c")
+        time.sleep(0.5)
+        screen.key("C-q")
+        code, shown = screen.wait_exit()
+        check(code == 7, f"update: exit {code}, expected 7 (the outcome's)\n{shown}")
+        expect_in_order(shown, [T(40029), T(40002), T(40009), CodeLine(0x00000105, 0), T(40030)],
+                        cat, "screen", screen=True)
+    with_screen(ctx, "stopped-whole", ctx.env("block-fails"), body)
+
+
+@case("update-yes.interrupted-after-sequence", 60)
+def interrupted_after_sequence(ctx):
+    """A kill once the sequence is over, while the outcome waits for a pipe nobody reads:
+    the outcome is written in full once the pipe is read, and the status is the outcome's."""
+    cat = ctx.cat()
+    log = os.path.join(ctx.workdir, "unit.log")
+    where = "update --yes (block-fails), killed after the sequence"
+    reading, writing = os.pipe()
+    with open(os.path.join(ctx.workdir, "stderr"), "w+b") as errors:
+        try:
+            process = ctx.spawn(["--log", log, "update", "--yes"], "block-fails", writing, errors)
+        finally:
+            os.close(writing)
+        try:
+            # Read up to the transfer's caption; from then on nobody reads.
+            before = b""
+            while cat.text(40029).encode() not in before:
+                ready, _, _ = select.select([reading], [], [], ctx.left(SCREEN_DEADLINE))
+                check(ready, f"{where}: no output within {SCREEN_DEADLINE:.0f} s")
+                chunk = os.read(reading, 65536)
+                check(chunk, f"{where}: the output ended before the transfer's caption: {before!r}")
+                before += chunk
+            filler = os.open(f"/proc/self/fd/{reading}", os.O_WRONLY | os.O_NONBLOCK)
+            filled = 0
+            try:
+                while True:
+                    filled += os.write(filler, b"\0" * 4096)
+            except BlockingIOError:
+                pass
+            finally:
+                os.close(filler)
+            wait_for_log(ctx, log, lambda t: t.rstrip().endswith(" close"), "end of the update", process)
+            time.sleep(0.5)
+            check(process.poll() is None, f"{where}: ended (exit {process.returncode}) with its output unwritten")
+            process.send_signal(signal.SIGTERM)
+            time.sleep(0.5)
+            out = b""
+            while True:
+                ready, _, _ = select.select([reading], [], [], ctx.left(SCREEN_DEADLINE))
+                check(ready, f"{where}: no output within {SCREEN_DEADLINE:.0f} s")
+                chunk = os.read(reading, 65536)
+                if not chunk:
+                    break
+                out += chunk
+            code = process.wait(timeout=ctx.left())
+        finally:
+            if process.poll() is None:
+                process.kill()
+                process.wait()
+            os.close(reading)
+        errors.seek(0)
+        err = ctx.decoded(errors.read(), where + ": stderr", False)
+    check(out[:filled] == b"\0" * filled, f"{where}: the pipe's filling came back changed")
+    out = ctx.decoded(before + out[filled:], where + ": stdout", True)
+    check(code == 7, f"{where}: exit {code}, expected 7\n{out}\n{err}")
+    expect_in_order(out, [T(40029), T(40030)], cat, where + " stdout")
+    expect_in_order(err, [T(40002), T(40009), CodeLine(0x00000105, 0)], cat, where + " stderr")
+
+
+@case("update-yes.no-thread", 30)
+def no_thread(ctx):
+    """No thread can be created (the system's limits reached): the update is refused
+    before any command of the sequence, with a word why and exit 7."""
+    check(ctx.fail_threads, "no --fail-threads library given")
+    cat = ctx.cat()
+    log = os.path.join(ctx.workdir, "unit.log")
+    code, out, err = ctx.run(["--log", log, "update", "--yes"], "ready", extra_env={"LD_PRELOAD": ctx.fail_threads})
+    where = "update --yes without threads"
+    check(code == 7, f"{where}: exit {code}, expected 7\n{out}\n{err}")
+    expect_in_order(err, [T(40002), T(40044)], cat, where + " stderr")
+    expect_in_order(out, ANSWERED + [T(40030)], cat, where + " stdout")
+    text = read_log(log)
+    check(request_lines(text), f"{where}: the log has no request of the check:\n{text}")
+    sent = sequence_requests(text)
+    check(not sent, f"{where}: requests of the command sequence were sent:\n" + "\n".join(sent))
+
+
+@case("update-yes.esc-swapped", 30, wine=True)
+def esc_swapped(ctx):
+    """Another ESC behind the unit when the update begins (no USB event): nothing is asked
+    or written, the change is said, and the ESC there now is shown (exit 5, incompatible)."""
+    cat = ctx.cat()
+    code, out, err = ctx.run(["update", "--yes"], "esc-swapped")
+    where = "update --yes (esc-swapped)"
+    check(code == 5, f"{where}: exit {code}, expected 5\n{out}\n{err}")
+    expect_in_order(out, [T(40000), T(40043), T(40042), T(40033), T(40034, MODEL_NAME), T(40035), HINT],
+                    cat, where + " stdout")
+    check(cat.text(40038) not in out, f"{where}: a question was asked:\n{out}")
+    check(cat.text(40029) not in out, f"{where}: the transfer began:\n{out}")
+
+
+@case("update.esc-swapped-during-confirmation", 90)
+def esc_swapped_during_confirmation(ctx):
+    """The ESC swapped while the confirmation waits: the sequence's first step finds it,
+    the lock step fails with the reason and without a code line, nothing is written."""
+    cat = ctx.cat()
+    log = os.path.join(ctx.workdir, "unit.log")
+
+    def body(screen):
+        screen.start(["--log", log, "update"])
+        screen.wait_text(cat.text(41008), "confirmation prompt")
+        answer("y")(screen, cat)
+        code, shown = screen.wait_exit()
+        check(code == 7, f"update: exit {code}, expected 7\n{shown}")
+        expect_in_order(shown, [T(40002), T(40026), T(40042), T(40030)], cat, "screen", screen=True)
+        check(squeeze(cat.text(40036).split("0x")[0]) not in squeeze(shown), f"a code line was shown:\n{shown}")
+    with_screen(ctx, "swap-asking", ctx.env("esc-swapped-in-sequence"), body)
+    sent = [line for line in sequence_requests(read_log(log))]
+    check(not sent, "requests of the command sequence were sent:\n" + "\n".join(sent))
+
+
+@case("watch.unit-in-use", 60)
+def watch_unit_in_use(ctx):
+    """A unit another program holds is in use: said once; when it is let go, which makes no
+    event, watching finds it."""
+    cat = ctx.cat()
+    control = os.path.join(ctx.workdir, "control")
+    os.mkfifo(control)
+
+    def body(screen):
+        screen.start(["watch"])
+        screen.wait_text(cat.text(41015), "the word that the unit is in use")
+        fd = os.open(control, os.O_WRONLY | os.O_NONBLOCK)
+        try:
+            os.write(fd, b"free-unit\n")
+        finally:
+            os.close(fd)
+        shown = screen.wait_text(cat.text(40000), "ready status once the unit was let go")
+        check(squeeze(shown).count(squeeze(cat.text(41015))) == 1, f"in use said more than once:\n{shown}")
+        screen.key("C-c")
+        code, shown = screen.wait_exit()
+        check(code == 0, f"watch: exit {code} on Ctrl-C, expected 0\n{shown}")
+    with_screen(ctx, "in-use", ctx.env("in-use", extra={"ORVANTA_SIM_CONTROL": control}), body)
+
+
+# --- sleep held off during the sequence, against a logind of the test's own --------------------
+
+class PrivateLogind:
+    """A bus of its own with dbusmock's logind on it, given to the program as its system bus."""
+
+    def __init__(self, ctx):
+        self.ctx = ctx
+        self.daemon = subprocess.Popen(["dbus-daemon", "--session", "--nofork", "--print-address=1"],
+                                       stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, cwd=ctx.workdir)
+        self.address = self.daemon.stdout.readline().decode().strip()
+        check(self.address, "the private bus did not start")
+        env = dict(os.environ, DBUS_SESSION_BUS_ADDRESS=self.address, DBUS_SYSTEM_BUS_ADDRESS=self.address)
+        # Debian's Python: dbusmock and its D-Bus bindings come from Debian's packages.
+        self.mock = subprocess.Popen(["/usr/bin/python3", "-m", "dbusmock", "--template", "logind"], env=env,
+                                     stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, cwd=ctx.workdir)
+        end = time.monotonic() + ctx.left(20)
+        while self.inhibitors() is None:
+            check(self.mock.poll() is None, f"the mocked logind ended with {self.mock.returncode}")
+            check(time.monotonic() < end, "the mocked logind did not answer")
+            time.sleep(0.1)
+
+    def inhibitors(self):
+        """(what, who, why, mode) of each inhibitor held; None when logind does not answer."""
+        result = subprocess.run(["dbus-send", f"--bus={self.address}", "--print-reply", "--type=method_call",
+                                 "--dest=org.freedesktop.login1", "/org/freedesktop/login1",
+                                 "org.freedesktop.login1.Manager.ListInhibitors"],
+                                stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, timeout=10)
+        if result.returncode != 0:
+            return None
+        strings = re.findall(r'string "((?:[^"\\]|\\.)*)"', result.stdout.decode("utf-8"))
+        return [tuple(strings[i:i + 4]) for i in range(0, len(strings) - len(strings) % 4, 4)]
+
+    def close(self):
+        for process in (self.mock, self.daemon):
+            process.terminate()
+            try:
+                process.wait(timeout=10)
+            except subprocess.TimeoutExpired:
+                process.kill()
+                process.wait()
+
+
+@case("update-yes.sleep-held-off", 60)
+def sleep_held_off(ctx):
+    cat = ctx.cat()
+    logind = PrivateLogind(ctx)
+    try:
+        check(logind.inhibitors() == [], f"inhibitors before the update: {logind.inhibitors()}")
+        log = os.path.join(ctx.workdir, "unit.log")
+        process = ctx.spawn(["--log", log, "update", "--yes"], "block-fails", subprocess.PIPE, subprocess.PIPE,
+                            extra_env={"DBUS_SYSTEM_BUS_ADDRESS": logind.address})
+        try:
+            wait_for_log(ctx, log, lambda t: len(block_write_times(t)) >= 20, "20 blocks written", process)
+            held = logind.inhibitors()
+            out, err = process.communicate(timeout=ctx.left())
+        finally:
+            if process.poll() is None:
+                process.kill()
+                process.communicate()
+        after = logind.inhibitors()
+    finally:
+        logind.close()
+    where = "update --yes (block-fails) with logind"
+    err = ctx.decoded(err, where + ": stderr", False)
+    check(held == [("sleep:shutdown:handle-lid-switch", "QUORVEX ORVANTA 90 FW Updater", cat.text(40029), "block")],
+          f"{where}: inhibitors during the sequence: {held}")
+    check(after == [], f"{where}: inhibitors after the update: {after}")
+    check(cat.text(41014) not in err, f"{where}: said that sleep is not held off:\n{err}")
+    check(process.returncode == 7, f"{where}: exit {process.returncode}, expected 7")
+
+
 # --- standard descriptors closed --------------------------------------------------------------
 
 # Closed by the shell that starts the program: scenario, arguments, the redirections,
@@ -1074,6 +1330,7 @@ def main():
     parser.add_argument("--catalogue")
     parser.add_argument("--tmux", default="tmux")
     parser.add_argument("--wine", help="runs the Windows build through this (scripts/wine-run)")
+    parser.add_argument("--fail-threads", help="a library that, preloaded, lets no thread be created")
     parser.add_argument("case", nargs="?")
     options = parser.parse_args()
 

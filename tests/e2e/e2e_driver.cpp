@@ -477,6 +477,56 @@ void RunUpdate(const UpdateCase& test) {
     Release(program);
 }
 
+// ---- the ESC swapped behind the unit, which makes no USB event
+
+// "esc-swapped": the unit is ready at start; when Update is pressed a foreign ESC is
+// behind it. The dialog says it changed, shows it as an arrival would, asks nothing.
+void RunEscSwappedBeforeUpdate() {
+    Program program;
+    if (Start(program, simExe, L"esc-swapped") && ExpectScreen(program, READY, "at start")) {
+        PressButton(program.main, IDC_UPDATE);
+        HWND box = ExpectBox(program, {IDS_ESC_CHANGED_CAPTION, Text(IDS_ESC_CHANGED), {IDOK}}, "after Update");
+        Answer(box, IDOK);
+        box = ExpectBox(program, IncompatibleBox(), "after the change was told");
+        Answer(box, IDOK);
+        ExpectScreen(program, {IDS_INCOMPATIBLE_STATUS, true, L"TUNE-BOX", {}, false}, "after the boxes");
+        ExpectNoBox(program, "after the boxes");
+        if (FindProgressWindow(program) != nullptr) {
+            Fail("a progress window opened for a changed ESC");
+        }
+        CloseProgram(program);
+    }
+    Release(program);
+}
+
+// The ESC swapped while the confirmation is open (the simulated bus's swap command): the
+// sequence's first step finds it and the lock step fails with the reason, nothing written.
+void RunEscSwappedDuringConfirmation() {
+    Program program;
+    if (Start(program, simExe, L"ready") && ExpectScreen(program, READY, "at start")) {
+        PressButton(program.main, IDC_UPDATE);
+        HWND box = ExpectBox(program, {IDS_CONFIRM_CAPTION, Text(IDS_CONFIRM_TEXT), {IDOK, IDCANCEL}}, "after Update");
+        {
+            SimCommand swap(program, SIM_SWAP_ESC, L"foreign-esc");
+            if (!swap.Wait(STATE_TIMEOUT_MS)) {
+                Fail("the simulated bus did not swap the ESC");
+            }
+        }
+        ExpectScreen(program, READY, "after the swap, the confirmation open: no USB event");
+        Answer(box, IDOK);
+        box = ExpectBox(program,
+                        {IDS_UPDATE_FAILED_CAPTION, Text(IDS_LOCK_FAILED) + L"\r\n" + Text(IDS_ESC_CHANGED), {IDOK}},
+                        "after the confirmation");
+        if (FindProgressWindow(program) != nullptr) {
+            Fail("a progress window opened for a changed ESC");
+        }
+        Answer(box, IDOK);
+        ExpectScreen(program, {IDS_UPDATE_FAILED, false, L"TUNE-BOX", {}, false}, "after the failure");
+        CloseProgram(program);
+    }
+    Release(program);
+}
+
 // ---- the product: Wine has no programming unit
 
 // The product's title: a build without the firmware release is a development build.
@@ -552,6 +602,10 @@ std::vector<Case> Cases() {
         cases.push_back({test.name, test.languages, test.outcome == Outcome::Success,
                          [&test] { return RunUpdate(test), true; }});
     }
+    cases.push_back({"update-esc-swapped-before-update", In::EnglishAndGerman, false,
+                     [] { return RunEscSwappedBeforeUpdate(), true; }});
+    cases.push_back({"update-esc-swapped-during-confirmation", In::EnglishAndGerman, false,
+                     [] { return RunEscSwappedDuringConfirmation(), true; }});
     cases.push_back({"product", In::EnglishAndGerman, false, [] { return RunProduct(), true; }});
     cases.push_back({"product-development-build", In::EnglishAndGerman, false, RunProductDevelopmentBuild});
     return cases;

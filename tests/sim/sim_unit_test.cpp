@@ -160,6 +160,7 @@ TEST_F(SimUnitTest, ScenariosIdentifyAsNamed) {
         {"no-permission", LINK_UNIT_NOT_FOUND, 0, 0, 0, 0, 0},
         {"in-use", LINK_UNIT_NOT_FOUND, 0, 0, 0, 0, 0},
         {"esc-swapped", LINK_OK, PRODUCT_TUNE_BOX, 0, 3, 0x111F408C, 0x0302},
+        {"esc-swapped-in-sequence", LINK_OK, PRODUCT_TUNE_BOX, 0, 3, 0x111F408C, 0x0302},
     };
     ASSERT_EQ(SimScenarioNames().size(), std::size(cases));
     for (const ScenarioCase& c : cases) {
