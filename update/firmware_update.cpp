@@ -271,18 +271,19 @@ UpdateOutcome RunUpdate(UpdateView& view) {
         return UpdateOutcome::Failed;
     }
 
-    // Whatever the front end needs during the sequence is had now, or the update does not
-    // begin: nothing may fail for want of it once the ESC is erased.
-    if (!view.PrepareSequence()) {
-        Fail(view, IDS_PREPARE_FAILED, LINK_NO_DEVICE, systemClock->LastError());
-        return UpdateOutcome::Failed;
-    }
-
     // Only the unit the user confirmed is written to. Another unit opened in the
     // meantime (even one on the same path) could carry another model's ESC; the failure
     // report gives it up, so it is examined afresh when it next arrives.
     if (deviceSession.handle == NO_DEVICE_HANDLE || deviceSession.openSerial != unitToUpdate) {
         Fail(view, IDS_LOCK_FAILED, LINK_NO_DEVICE, systemClock->LastError());
+        return UpdateOutcome::Failed;
+    }
+
+    // Whatever the front end needs during the sequence is had now, or the update does not
+    // begin: nothing may fail for want of it once the ESC is erased. The sequence follows
+    // at once, so what is had is given back at its end on every path.
+    if (!view.PrepareSequence()) {
+        Fail(view, IDS_PREPARE_FAILED, LINK_NO_DEVICE, systemClock->LastError());
         return UpdateOutcome::Failed;
     }
 

@@ -252,9 +252,15 @@ bool PosixCliPlatform::StartThread(void (*run)(void*), void* argument) {
 CliPlatform::SessionHold PosixCliPlatform::HoldOffSessionEnd(const std::wstring& reason) {
     ReleaseSleepInhibitor(inhibitor_);
     inhibitor_ = -1;
-    return TakeSleepInhibitor(SLEEP_INHIBITOR_WHO, TerminalUtf8(reason), &inhibitor_) == InhibitResult::Held
-               ? SessionHold::Held
-               : SessionHold::Unavailable;
+    switch (TakeSleepInhibitor(SLEEP_INHIBITOR_WHO, TerminalUtf8(reason), &inhibitor_)) {
+    case InhibitResult::Held:
+        return SessionHold::Held;
+    case InhibitResult::Unavailable:
+        return SessionHold::Unavailable;
+    case InhibitResult::Refused:
+        break;
+    }
+    return SessionHold::Failed;
 }
 
 void PosixCliPlatform::AllowSessionEnd() {

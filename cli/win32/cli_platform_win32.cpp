@@ -28,6 +28,8 @@ wchar_t interruptText[INTERRUPT_TEXT_CAPACITY];
 std::size_t interruptTextLength = 0;
 bool interruptEnds = true;
 std::int32_t interruptExitStatus = 130;
+// Set once an interrupt has decided that the program ends.
+bool ending = false;
 // Set while no command sequence runs; a closing console waits for it.
 HANDLE sequenceOver = nullptr;
 
@@ -68,39 +70,56 @@ OutputQueue& TheOutputQueue() {
     return *queue;
 }
 
+// Ends the program at once, as _exit does: the main thread is stopped wherever it is, and
+// the runtime's teardown could wait for a lock it holds.
+[[noreturn]] void EndProgram(std::int32_t exitStatus) {
+    TerminateProcess(GetCurrentProcess(), static_cast<UINT>(exitStatus));
+    ExitProcess(static_cast<UINT>(exitStatus));
+}
+
 BOOL WINAPI OnConsoleControl(DWORD event) {
     EnterCriticalSection(&interruptLock);
     if (!interruptEnds) {
         // The notice is written by the queue's thread: written here, inside the lock, a
         // console held by a selection would hold up the program's next change of policy.
         TheOutputQueue().Notify();
-    } else {
-        HANDLE error = GetStdHandle(STD_ERROR_HANDLE);
-        if (IsConsole(error)) {
-            DWORD written;
-            WriteConsoleW(error, interruptText, static_cast<DWORD>(interruptTextLength), &written, nullptr);
-        } else {
-            WriteTo(error, TerminalUtf8(std::wstring_view(interruptText, interruptTextLength)));
+        LeaveCriticalSection(&interruptLock);
+        if (event == CTRL_CLOSE_EVENT || event == CTRL_LOGOFF_EVENT || event == CTRL_SHUTDOWN_EVENT) {
+            // Windows ends the program once this returns (or after its own grace period
+            // of a few seconds): hold it off until the outcome is out, as far as it lets
+            // us, then end with the outcome's status.
+            WaitForSingleObject(sequenceOver, INFINITE);
+            EnterCriticalSection(&interruptLock);
+            EndProgram(interruptExitStatus);
         }
+        return TRUE;
     }
-    if (interruptEnds) {
-        // Ends the program inside the lock, so the sequence cannot have begun meanwhile;
-        // at once, as _exit does: the main thread is stopped wherever it is, and the
-        // runtime's teardown could wait for a lock it holds.
-        TerminateProcess(GetCurrentProcess(), static_cast<UINT>(interruptExitStatus));
-    }
+    // Decided: the program ends. Marked inside the lock, so that the sequence cannot begin
+    // now (SetInterruptAction waits for the end); the text is written outside it, where an
+    // output that takes nothing holds up only this handler.
+    ending = true;
+    const std::wstring text(interruptText, interruptTextLength);
+    const std::int32_t exitStatus = interruptExitStatus;
     LeaveCriticalSection(&interruptLock);
-    if (event == CTRL_CLOSE_EVENT || event == CTRL_LOGOFF_EVENT || event == CTRL_SHUTDOWN_EVENT) {
-        // Windows ends the program once this returns (or after its own grace period of a
-        // few seconds): hold it off until the sequence is over, as far as it lets us.
-        WaitForSingleObject(sequenceOver, INFINITE);
+    HANDLE error = GetStdHandle(STD_ERROR_HANDLE);
+    if (IsConsole(error)) {
+        DWORD written;
+        WriteConsoleW(error, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+    } else {
+        WriteTo(error, TerminalUtf8(text));
     }
-    return TRUE;
+    EndProgram(exitStatus);
 }
 
 void SetInterruptAction(const std::string& text, bool ends, std::int32_t exitStatus) {
     const std::wstring wide = WideFromUtf8(text);
     EnterCriticalSection(&interruptLock);
+    if (ending) {
+        // An interrupt has decided the program ends; its handler is writing its word. Go
+        // no further: whatever comes next (the sequence among it) must not begin.
+        LeaveCriticalSection(&interruptLock);
+        Sleep(INFINITE);
+    }
     interruptTextLength = std::min(wide.size(), INTERRUPT_TEXT_CAPACITY);
     std::copy_n(wide.begin(), interruptTextLength, interruptText);
     interruptEnds = ends;

@@ -110,9 +110,9 @@ TEST(OutputQueue, NoticeAskedForIsWrittenByTheThread) {
     OutputQueue* queue = new OutputQueue([&](OutputStream s, const std::string& t) { output.Write(s, t); },
                                          StartStdThread);
     queue->SetNotice(OutputStream::Error, "do not interrupt\n");
+    queue->Notify();
+    queue->Notify();
     ASSERT_TRUE(queue->Start());
-    queue->Notify();
-    queue->Notify();
     output.WaitForWrites(1);
     queue->Drain();
     EXPECT_EQ(output.Written(), std::vector<std::string>{"err:do not interrupt\n"});
