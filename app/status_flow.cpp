@@ -28,7 +28,6 @@ wchar_t FoldAscii(wchar_t c) {
     return c >= L'A' && c <= L'Z' ? static_cast<wchar_t>(c - L'A' + L'a') : c;
 }
 
-// Opens the first unit present and decides what the status box says about it.
 // How many checks have accepted a unit; tells whether one was accepted inside a box.
 unsigned acceptedChecks = 0;
 std::uint16_t lastConnectionStatus = 0;
@@ -57,13 +56,18 @@ void DecideConnection(DialogOps& ops, CheckForm form, std::int32_t opened) {
         deviceSession.accepted = true;
         ++acceptedChecks;
         SetStatusText(ops, LoadMessage(ops, IDS_READY));
-        if (form == CheckForm::Arrival) {
+        if (form != CheckForm::StartUp) {
             UpdateVersionDisplay(ops);
         }
         SetUpdateEnabled(ops, true);
     } else {
         SetUpdateEnabled(ops, false);
         deviceSession.Reset();
+        if (form == CheckForm::Changed) {
+            // An arrival finds the version lines in the no-unit state already; those of
+            // the ESC that was there must not stand beside what is said of this one.
+            UpdateVersionDisplay(ops);
+        }
         bool supersededByArrival = false;
         if (status == IDS_INCOMPATIBLE_STATUS) {
             const unsigned acceptedBefore = acceptedChecks;
@@ -79,13 +83,12 @@ void DecideConnection(DialogOps& ops, CheckForm form, std::int32_t opened) {
         }
     }
 
-    // An arrival finds the version lines in the no-unit state already; a changed ESC
-    // leaves those of the one before.
-    if (form != CheckForm::Arrival) {
+    if (form == CheckForm::StartUp) {
         UpdateVersionDisplay(ops);
     }
 }
 
+// Opens the first unit present and decides what the status box says about it.
 void CheckConnection(DialogOps& ops, CheckForm form) {
     std::int32_t opened;
     {

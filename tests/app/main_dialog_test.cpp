@@ -473,6 +473,12 @@ TEST_P(EscSwappedBehindTheUnit, IsShownAnewAndNothingIsWritten) {
     unitA->ConnectEsc(esc);
     const std::vector<std::uint8_t> flashBefore = unitA->flash;
     const std::size_t before = unitA->requests.size();
+    std::wstring versionDuringIncompatibleBox;
+    dialog.whileBoxOpen = [&](const BoxCall& box) {
+        if (box.caption == Msg(IDS_INCOMPATIBLE_CAPTION)) {
+            versionDuringIncompatibleBox = dialog.Text(IDC_ESC_VERSION);
+        }
+    };
 
     EXPECT_EQ(OnCommand(dialog, view, COMMAND_UPDATE), 1);
 
@@ -493,6 +499,9 @@ TEST_P(EscSwappedBehindTheUnit, IsShownAnewAndNothingIsWritten) {
         << "the identification alone";
     EXPECT_EQ(unitA->flash, flashBefore);
     EXPECT_EQ(dialogPhase, DialogPhase::Idle);
+    if (c.boxFlags.size() > 1) {
+        EXPECT_EQ(versionDuringIncompatibleBox, L"0.0.0") << "the ESC that was there is not shown beside the box";
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(
