@@ -6,12 +6,8 @@
 
 #include "link/reports.h"
 
-// The one record of the open programming unit. handle -1: no unit open.
-struct DeviceSession {
-    DeviceHandle handle = NO_DEVICE_HANDLE;
-    std::unique_ptr<wchar_t[]> devicePath;
-    std::uint32_t outReportLength = 0;
-    std::uint32_t inReportLength = 0;
+// What the identification learns of the unit and of the ESC behind it.
+struct UnitIdentity {
     std::uint8_t unitMode = 0;
     std::uint32_t unitFirmwareVersion = 0;
     std::uint32_t unitInfoWord = 0;
@@ -20,6 +16,15 @@ struct DeviceSession {
     UnitBootInfo unitBootInfo{};
     EscAppInfo escAppInfo{};
     EscBootInfo escBootInfo{};
+};
+
+// The one record of the open programming unit, with the identity of the unit and the ESC
+// as the identification found them. handle -1: no unit open.
+struct DeviceSession : UnitIdentity {
+    DeviceHandle handle = NO_DEVICE_HANDLE;
+    std::unique_ptr<wchar_t[]> devicePath;
+    std::uint32_t outReportLength = 0;
+    std::uint32_t inReportLength = 0;
     std::uint16_t productId = 0;
     // Which opening of a unit this record holds (0: none). A unit given up and found
     // again, or another unit in its place, has a new number, even on the same path.

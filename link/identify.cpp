@@ -80,30 +80,6 @@ std::int32_t QueryIdentity(DeviceSession& session, UnitIdentity& identity) {
     return LINK_OK;
 }
 
-UnitIdentity IdentityOf(const DeviceSession& session) {
-    UnitIdentity identity;
-    identity.unitMode = session.unitMode;
-    identity.unitFirmwareVersion = session.unitFirmwareVersion;
-    identity.unitInfoWord = session.unitInfoWord;
-    identity.escState = session.escState;
-    identity.escAuxWord = session.escAuxWord;
-    identity.unitBootInfo = session.unitBootInfo;
-    identity.escAppInfo = session.escAppInfo;
-    identity.escBootInfo = session.escBootInfo;
-    return identity;
-}
-
-void StoreIdentity(DeviceSession& session, const UnitIdentity& identity) {
-    session.unitMode = identity.unitMode;
-    session.unitFirmwareVersion = identity.unitFirmwareVersion;
-    session.unitInfoWord = identity.unitInfoWord;
-    session.escState = identity.escState;
-    session.escAuxWord = identity.escAuxWord;
-    session.unitBootInfo = identity.unitBootInfo;
-    session.escAppInfo = identity.escAppInfo;
-    session.escBootInfo = identity.escBootInfo;
-}
-
 std::int32_t IdentifyUnit(DeviceSession& session) {
     if (session.handle == NO_DEVICE_HANDLE || !session.devicePath) {
         return LINK_NO_DEVICE;
@@ -111,12 +87,9 @@ std::int32_t IdentifyUnit(DeviceSession& session) {
     if (!ReadReportLengths(session)) {
         return LINK_NO_DEVICE;
     }
-    // What was learnt before a failure is kept, as the fields an identification fills
-    // as it goes; the opening reset everything else.
-    UnitIdentity identity;
-    const std::int32_t code = QueryIdentity(session, identity);
-    StoreIdentity(session, identity);
-    return code;
+    // The session's own identity is filled as the answers come: what was learnt before a
+    // failure stays.
+    return QueryIdentity(session, session);
 }
 
 bool SameEscForUpdate(const UnitIdentity& shown, const UnitIdentity& now) {

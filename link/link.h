@@ -40,26 +40,10 @@ bool UnitBusyAtLastOpen();
 bool ReadReportLengths(DeviceSession& session);
 std::int32_t IdentifyUnit(DeviceSession& session);
 
-// What the identification learns of the unit and of the ESC behind it.
-struct UnitIdentity {
-    std::uint8_t unitMode = 0;
-    std::uint32_t unitFirmwareVersion = 0;
-    std::uint32_t unitInfoWord = 0;
-    std::uint16_t escState = 0;
-    std::uint16_t escAuxWord = 0;
-    UnitBootInfo unitBootInfo{};
-    EscAppInfo escAppInfo{};
-    EscBootInfo escBootInfo{};
-};
-
-// Asks the open unit again what it is and what is behind it, with the identification's
-// exchanges (and nothing else), into identity; the session is not changed. The same
-// codes as IdentifyUnit; identity holds what was learnt before a failure.
+// Asks the open unit what it is and what is behind it, with the identification's
+// exchanges and nothing else, into identity (emptied first, filled as the answers come:
+// it holds what was learnt before a failure). The same codes as IdentifyUnit.
 std::int32_t QueryIdentity(DeviceSession& session, UnitIdentity& identity);
-// The identity the session holds.
-UnitIdentity IdentityOf(const DeviceSession& session);
-// Puts an identity into the session's fields.
-void StoreIdentity(DeviceSession& session, const UnitIdentity& identity);
 // Whether two identities describe the same ESC as far as an update is concerned: the
 // unit's mode, the ESC's state, its hardware id, its bootloader and its firmware version.
 // An ESC swapped behind the unit (which makes no USB event) differs in one of these, or

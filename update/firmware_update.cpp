@@ -241,8 +241,8 @@ UpdateOutcome RunUpdate(UpdateView& view) {
         Fail(view, IDS_UNIT_NOT_DETECTED, code, systemClock->LastError());
         return UpdateOutcome::Failed;
     }
-    if (!SameEscForUpdate(IdentityOf(deviceSession), confirmed)) {
-        StoreIdentity(deviceSession, confirmed);
+    if (!SameEscForUpdate(deviceSession, confirmed)) {
+        static_cast<UnitIdentity&>(deviceSession) = confirmed;
         view.EnterPhase(UpdatePhase::Reporting);
         view.ShowChangedEsc();
         return UpdateOutcome::EscChanged;

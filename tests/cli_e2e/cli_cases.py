@@ -866,51 +866,14 @@ def output_not_read(ctx):
     scenario = "unplug-during-transfer"
     log = os.path.join(ctx.workdir, "unit.log")
     where = f"update --yes ({scenario}) into a full pipe"
-    reading, writing = os.pipe()
-    with open(os.path.join(ctx.workdir, "stderr"), "w+b") as errors:
-        try:
-            process = ctx.spawn(["--log", log, "update", "--yes"], scenario, writing, errors)
-        finally:
-            os.close(writing)
-        try:
-            def read_some():
-                ready, _, _ = select.select([reading], [], [], ctx.left(SCREEN_DEADLINE))
-                check(ready, f"{where}: no output within {SCREEN_DEADLINE:.0f} s")
-                return os.read(reading, 65536)
-
-            before = b""
-            while cat.text(40029).encode() not in before:
-                chunk = read_some()
-                check(chunk, f"{where}: the output ended before the transfer's caption: {before!r}")
-                before += chunk
-            # Opened anew, the pipe's other end can be written without waiting.
-            filler = os.open(f"/proc/self/fd/{reading}", os.O_WRONLY | os.O_NONBLOCK)
-            filled = 0
-            try:
-                while True:
-                    filled += os.write(filler, b"\0" * 4096)
-            except BlockingIOError:
-                pass
-            finally:
-                os.close(filler)
-            text = wait_for_log(ctx, log, lambda t: block_write_times(t) and t.rstrip().endswith(" close"),
-                                "end of the transfer while nobody read the output", process)
-            after = b""
-            while True:
-                chunk = read_some()
-                if not chunk:
-                    break
-                after += chunk
-            code = process.wait(timeout=ctx.left())
-        finally:
-            if process.poll() is None:
-                process.kill()
-                process.wait()
-            os.close(reading)
-        errors.seek(0)
-        err = ctx.decoded(errors.read(), where + ": stderr", False)
-    check(after[:filled] == b"\0" * filled, f"{where}: the pipe's filling came back changed")
-    out = ctx.decoded(before + after[filled:], where + ": stdout", True)
+    held = HeldOutput(ctx, ["--log", log, "update", "--yes"], scenario, where)
+    try:
+        text = wait_for_log(ctx, log, lambda t: block_write_times(t) and t.rstrip().endswith(" close"),
+                            "end of the transfer while nobody read the output", held.process)
+        code, out, err = held.release()
+    finally:
+        held.close()
+    err = without_sleep_notice(err, cat, where, ctx.wine)
     check(code == 7, f"{where}: exit {code}, expected 7\n{out}\n{err}")
     expect_in_order(out, ANSWERED + [T(40029), T(40030)], cat, where + " stdout")
     expect_in_order(err, [T(40002), T(40009), CodeLine(0xFFFFFFFE, 0x0000048F)], cat, where + " stderr")

@@ -1003,7 +1003,7 @@ TEST_P(EscChangeTest, BeforeThePressShowsTheEscNowAndAsksNothing) {
     // The window is handed the ESC as the unit describes it now.
     UnitIdentity now;
     ASSERT_EQ(QueryIdentity(deviceSession, now), LINK_OK);
-    EXPECT_TRUE(SameEscForUpdate(IdentityOf(deviceSession), now));
+    EXPECT_TRUE(SameEscForUpdate(deviceSession, now));
     EXPECT_EQ(view.phase, UpdatePhase::Ended);
 }
 
