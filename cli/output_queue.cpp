@@ -1,6 +1,7 @@
 #include "cli/output_queue.h"
 
 #include <chrono>
+#include <new>
 
 namespace {
 
@@ -19,6 +20,16 @@ OutputQueue::~OutputQueue() {
     stopping_ = true;
     changed_.notify_all();
     changed_.wait(lock, [this] { return stopped_; });
+}
+
+ThreadStart* NewThreadStart(void (*run)(void*), void* argument) {
+    return new (std::nothrow) ThreadStart{run, argument};
+}
+
+void RunThreadStart(void* opaque) {
+    const ThreadStart start = *static_cast<ThreadStart*>(opaque);
+    delete static_cast<ThreadStart*>(opaque);
+    start.run(start.argument);
 }
 
 bool OutputQueue::Start() {

@@ -19,6 +19,16 @@
 // thread can be had.
 using ThreadStarter = std::function<bool(void (*run)(void*), void* argument)>;
 
+// What a platform's thread entry is handed: made by NewThreadStart (null when no memory
+// is left), carried out and freed by RunThreadStart on the new thread, or freed with
+// delete when the thread could not be made.
+struct ThreadStart {
+    void (*run)(void*);
+    void* argument;
+};
+ThreadStart* NewThreadStart(void (*run)(void*), void* argument);
+void RunThreadStart(void* start);
+
 class OutputQueue {
 public:
     using WriteFunction = std::function<void(OutputStream stream, const std::string& text)>;

@@ -5,8 +5,6 @@
 #include <cstdlib>
 #include <cstring>
 
-#include <new>
-
 #include <fcntl.h>
 #include <pthread.h>
 #include <poll.h>
@@ -102,11 +100,7 @@ void SetInterruptAction(const std::string& text, bool ends, std::int32_t exitSta
 }  // namespace
 
 bool StartPosixThread(void (*run)(void*), void* argument) {
-    struct Start {
-        void (*run)(void*);
-        void* argument;
-    };
-    auto* start = new (std::nothrow) Start{run, argument};
+    ThreadStart* start = NewThreadStart(run, argument);
     if (start == nullptr) {
         return false;
     }
@@ -129,9 +123,7 @@ bool StartPosixThread(void (*run)(void*), void* argument) {
     const int created = pthread_create(
         &thread, &attributes,
         [](void* opaque) -> void* {
-            const Start start = *static_cast<Start*>(opaque);
-            delete static_cast<Start*>(opaque);
-            start.run(start.argument);
+            RunThreadStart(opaque);
             return nullptr;
         },
         start);

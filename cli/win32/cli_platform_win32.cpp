@@ -14,7 +14,6 @@ extern "C" {
 
 #include <algorithm>
 #include <cstdio>
-#include <new>
 
 namespace {
 
@@ -191,20 +190,14 @@ DWORD WINAPI RunSessionWindow(void* opaque) {
 }  // namespace
 
 bool StartWin32Thread(void (*run)(void*), void* argument) {
-    struct Start {
-        void (*run)(void*);
-        void* argument;
-    };
-    auto* start = new (std::nothrow) Start{run, argument};
+    ThreadStart* start = NewThreadStart(run, argument);
     if (start == nullptr) {
         return false;
     }
     HANDLE thread = CreateThread(
         nullptr, 0,
         [](void* opaque) -> DWORD {
-            const Start begin = *static_cast<Start*>(opaque);
-            delete static_cast<Start*>(opaque);
-            begin.run(begin.argument);
+            RunThreadStart(opaque);
             return 0;
         },
         start, 0, nullptr);
