@@ -46,9 +46,15 @@ std::int32_t Check(TerminalOps& ops) {
     return ExitStatusForCheck(LastConnectionStatus(), UnitDeniedAtLastOpen(), UnitBusyAtLastOpen());
 }
 
+// Whether the last search passed over a unit another program holds (and none this user
+// may not open, which is said first).
+bool UnitHeldByAnother() {
+    return UnitBusyAtLastOpen() && !UnitDeniedAtLastOpen();
+}
+
 // Whether the last check found no unit it could open, but one another program holds.
 bool UnitInUse() {
-    return LastConnectionStatus() == IDS_NO_UNIT && !UnitDeniedAtLastOpen() && UnitBusyAtLastOpen();
+    return LastConnectionStatus() == IDS_NO_UNIT && UnitHeldByAnother();
 }
 
 // The status and the version lines; for a unit that may not be opened or is in use,
@@ -172,10 +178,10 @@ std::int32_t Watch(TerminalOps& ops, CliPlatform& platform) {
             ops.Print(OutputStream::Error, ops.WideText(TXT_NO_PERMISSION));
         }
         // Said once, when the unit is first found in use.
-        if (UnitBusyAtLastOpen() && !UnitDeniedAtLastOpen() && !inUse) {
+        if (UnitHeldByAnother() && !inUse) {
             ops.Print(OutputStream::Error, ops.WideText(TXT_UNIT_IN_USE));
         }
-        inUse = UnitBusyAtLastOpen() && !UnitDeniedAtLastOpen();
+        inUse = UnitHeldByAnother();
     }
 }
 

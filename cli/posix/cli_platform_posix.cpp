@@ -75,13 +75,19 @@ OutputQueue& TheOutputQueue() {
     return *queue;
 }
 
-void SetInterruptAction(const std::string& text, bool ends, std::int32_t exitStatus) {
-    sigset_t blocked;
-    sigset_t before;
-    sigemptyset(&blocked);
+// The set of INTERRUPTS.
+sigset_t InterruptSet() {
+    sigset_t set;
+    sigemptyset(&set);
     for (const int signal : INTERRUPTS) {
-        sigaddset(&blocked, signal);
+        sigaddset(&set, signal);
     }
+    return set;
+}
+
+void SetInterruptAction(const std::string& text, bool ends, std::int32_t exitStatus) {
+    const sigset_t blocked = InterruptSet();
+    sigset_t before;
     sigprocmask(SIG_BLOCK, &blocked, &before);
     const std::size_t length = std::min(text.size(), INTERRUPT_TEXT_CAPACITY);
     std::memcpy(interruptText, text.data(), length);
@@ -112,12 +118,8 @@ bool StartPosixThread(void (*run)(void*), void* argument) {
     pthread_attr_setdetachstate(&attributes, PTHREAD_CREATE_DETACHED);
     // The interrupts are the main thread's to take: blocked here before the thread
     // starts, so it inherits the mask and a handler never runs on it.
-    sigset_t blocked;
+    const sigset_t blocked = InterruptSet();
     sigset_t before;
-    sigemptyset(&blocked);
-    for (const int signal : INTERRUPTS) {
-        sigaddset(&blocked, signal);
-    }
     pthread_sigmask(SIG_BLOCK, &blocked, &before);
     pthread_t thread;
     const int created = pthread_create(
@@ -153,10 +155,7 @@ PosixTerminal::PosixTerminal() : QueuedTerminal(TheOutputQueue()) {
     struct sigaction action {};
     action.sa_handler = OnInterrupt;
     action.sa_flags = SA_RESTART;
-    sigemptyset(&action.sa_mask);
-    for (const int signal : INTERRUPTS) {
-        sigaddset(&action.sa_mask, signal);
-    }
+    action.sa_mask = InterruptSet();
     for (const int signal : INTERRUPTS) {
         sigaction(signal, &action, nullptr);
     }
