@@ -1,6 +1,6 @@
-// The window operations the main dialog's logic needs, one per platform call. The
-// logic (status flow, version display, update view) runs against this seam; on Windows
-// each method is the one user32 call it names, elsewhere a test records what it is asked.
+// The user32 calls the Windows dialog is made of, one per platform call: the dialog's view
+// (app/dialog_window.h) carries out each of its operations with them. On Windows each
+// method is the one user32 call it names; in a test a fake records what it is asked.
 #pragma once
 
 #include <cstdint>
@@ -94,10 +94,6 @@ public:
     virtual void BlockSessionEnd(const std::wstring& reason) = 0;
     // ShutdownBlockReasonDestroy on the main window.
     virtual void AllowSessionEnd() = 0;
-    // Sets up what the front end needs while the command sequence runs (a writer that
-    // output cannot hold up, a sleep inhibitor), before its first command; false when
-    // that cannot be had. The dialog's window needs nothing more than it has.
-    virtual bool PrepareSequence() { return true; }
 };
 
 // The main dialog's window; set first thing in dialog initialisation.

@@ -31,18 +31,23 @@ bool RefusesEndSession(DialogPhase phase) {
     return phase == DialogPhase::Running;
 }
 
-void DeliverDeviceChange(DialogOps& ops, DeviceChange change) {
-    waiting.push_back(std::move(change));
-    HandleWaitingDeviceChanges(ops);
+DeviceChange ChangeOf(const DeviceEvent& event) {
+    return {event.kind == DeviceEventKind::Arrival ? DBT_EVENT_DEVICE_ARRIVAL : DBT_EVENT_DEVICE_REMOVE_COMPLETE,
+            event.path};
 }
 
-void HandleWaitingDeviceChanges(DialogOps& ops) {
+void DeliverDeviceChange(DialogView& view, DeviceChange change) {
+    waiting.push_back(std::move(change));
+    HandleWaitingDeviceChanges(view);
+}
+
+void HandleWaitingDeviceChanges(DialogView& view) {
     // Handling one may open a unit or show a box, and so take further changes in; those
     // queue behind the rest and are taken by this loop or by the handler that runs then.
     while (!waiting.empty() && HandlesDeviceChanges(dialogPhase)) {
         DeviceChange change = std::move(waiting.front());
         waiting.pop_front();
-        HandleDeviceChange(ops, change);
+        HandleDeviceChange(view, change);
     }
 }
 

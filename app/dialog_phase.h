@@ -7,7 +7,8 @@
 #include <cstdint>
 #include <string>
 
-#include "app/dialog_ops.h"
+#include "app/dialog_view.h"
+#include "link/device_events.h"
 
 enum class DialogPhase {
     Idle,       // waiting for the user or a device
@@ -37,12 +38,16 @@ struct DeviceChange {
     std::wstring name;
 };
 
+// The change an arrival or removal that a device-event source reports (udev, the simulated
+// bus) stands for.
+DeviceChange ChangeOf(const DeviceEvent& event);
+
 // Hands a device change to the status flow now if the phase allows and none is waiting
 // before it; otherwise it waits, and waiting changes are handled in order as soon as
 // the phase allows. None is ever dropped.
-void DeliverDeviceChange(DialogOps& ops, DeviceChange change);
+void DeliverDeviceChange(DialogView& view, DeviceChange change);
 // Handles the waiting device changes, as far as the phase allows.
-void HandleWaitingDeviceChanges(DialogOps& ops);
+void HandleWaitingDeviceChanges(DialogView& view);
 // How many device changes are waiting.
 std::size_t WaitingDeviceChanges();
 // Back to a fresh dialog: Idle, nothing waiting.

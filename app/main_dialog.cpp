@@ -17,131 +17,96 @@ void MainDialog::EnterPhase(UpdatePhase phase) {
         break;
     case UpdatePhase::Running:
         dialogPhase = DialogPhase::Running;
-        ops_.EnableMainWindow(false);
-        ops_.BlockSessionEnd(LoadMessage(IDS_PROGRESS_CAPTION));
+        view_.HoldForSequence(LoadMessage(IDS_PROGRESS_CAPTION));
         break;
     case UpdatePhase::Reporting:
         if (dialogPhase == DialogPhase::Running) {
-            GiveInputBack();
-            ops_.AllowSessionEnd();
+            // A click or key made during the sequence must not act now, nor answer the
+            // box that may come next.
+            view_.TakeInputAgain();
+            view_.ReleaseAfterSequence();
         }
         dialogPhase = DialogPhase::Reporting;
         break;
     case UpdatePhase::Ended:
         dialogPhase = DialogPhase::Idle;
-        HandleWaitingDeviceChanges(ops_);
+        HandleWaitingDeviceChanges(view_);
         break;
     }
 }
 
-void MainDialog::GiveInputBack() {
-    // A click or key made during the sequence must not act now, nor answer the box that
-    // may come next.
-    ops_.DiscardInput();
-    ops_.EnableMainWindow(true);
-}
-
 std::wstring MainDialog::LoadMessage(std::uint16_t id) {
-    return ::LoadMessage(ops_, id);
+    return ::LoadMessage(view_, id);
 }
 
 bool MainDialog::AskConfirmation(const std::wstring& caption, const std::wstring& text) {
-    return ops_.AskUser(text, caption, BOX_OK_CANCEL_WARNING) == ANSWER_OK;
+    return view_.Ask(BoxKind::Confirmation, caption, text);
 }
 
 bool MainDialog::AskYesNo(const std::wstring& caption, const std::wstring& text) {
-    return ops_.AskUser(text, caption, BOX_YES_NO_WARNING) == ANSWER_YES;
+    return view_.Ask(BoxKind::YesNo, caption, text);
 }
 
 void MainDialog::ShowErrorBox(const std::wstring& caption, const std::wstring& text) {
-    ops_.AskUser(text, caption, BOX_ICON_ERROR);
+    view_.Ask(BoxKind::Error, caption, text);
 }
 
 void MainDialog::SetStatusText(const std::wstring& text) {
-    ::SetStatusText(ops_, text);
+    ::SetStatusText(view_, text);
 }
 
 void MainDialog::SetUpdateEnabled(bool enabled) {
-    ::SetUpdateEnabled(ops_, enabled);
+    ::SetUpdateEnabled(view_, enabled);
 }
 
 void MainDialog::UpdateVersionDisplay() {
-    ::UpdateVersionDisplay(ops_);
+    ::UpdateVersionDisplay(view_);
 }
 
 void MainDialog::OpenProgressWindow(const std::wstring& caption) {
-    const WindowRect main = ops_.WindowRectangle(mainWindow);
-    const std::int32_t x = main.left + ((main.right - main.left) >> 1) - PROGRESS_WIDTH / 2;
-    const std::int32_t y = main.top + ((main.bottom - main.top) >> 1) - PROGRESS_HEIGHT / 2;
-    progressWindow_ = ops_.CreateTopLevelWindow(PROGRESS_WINDOW_CLASS, caption, PROGRESS_STYLE, x, y,
-                                                PROGRESS_WIDTH, PROGRESS_HEIGHT, mainWindow);
-    rememberedForeground_ = 0;
-    ops_.SetProgressPosition(progressWindow_, 0);
-    ops_.RaiseToTop(mainWindow);
-    ops_.RaiseToTop(progressWindow_);
+    view_.OpenProgress(caption);
 }
 
 void MainDialog::SetProgress(std::uint32_t percent) {
-    ops_.SetProgressPosition(progressWindow_, percent);
-    // Raise both windows once, after the first block at whose end one of them has the
-    // foreground, so the bar is not left behind another program's window.
-    if (rememberedForeground_ == mainWindow || rememberedForeground_ == progressWindow_) {
-        return;
-    }
-    if (!(ops_.ForegroundWindow() == mainWindow || ops_.ForegroundWindow() == progressWindow_)) {
-        return;
-    }
-    rememberedForeground_ = ops_.ForegroundWindow();
-    ops_.RaiseToTop(mainWindow);
-    ops_.RaiseToTop(progressWindow_);
-    ops_.ShowWindowAs(mainWindow, SHOW_NORMAL_STATE);
-    ops_.ShowWindowAs(progressWindow_, SHOW_NORMAL_STATE);
+    view_.ShowProgress(percent);
 }
 
 void MainDialog::CloseProgressWindow() {
     if (dialogPhase == DialogPhase::Running) {
         // The owner must take input again before its owned window goes, or Windows hands
         // the activation to another program's window.
-        GiveInputBack();
+        view_.TakeInputAgain();
     }
-    ops_.DestroyTopLevelWindow(progressWindow_);
-    progressWindow_ = 0;
+    view_.CloseProgress();
 }
 
 void MainDialog::ShowChangedEsc() {
-    ::ShowChangedEsc(ops_);
+    ::ShowChangedEsc(view_);
 }
 
 bool MainDialog::PrepareSequence() {
-    return ops_.PrepareSequence();
+    return view_.PrepareSequence(LoadMessage(IDS_PROGRESS_CAPTION));
 }
 
-std::intptr_t OnCommand(DialogOps& ops, UpdateView& view, std::uint16_t commandId) {
+std::intptr_t OnCommand(DialogView& view, UpdateView& update, std::uint16_t commandId) {
     if (!TakesCommands(dialogPhase)) {
         // Sent in the middle of a check or an update (the waits answer sent messages):
         // closing or starting anything then would cut the talk to the unit short.
         return 1;
     }
     if (commandId == COMMAND_CLOSE) {
-        CloseMainDialog(ops);
+        CloseMainDialog(view);
         return 1;
     }
     if (commandId == COMMAND_UPDATE) {
-        RunFirmwareUpdate(view);
+        RunFirmwareUpdate(update);
         return 1;
     }
     return 0;
 }
 
-void CloseMainDialog(DialogOps& ops) {
-    if (deviceNotification != 0) {
-        ops.UnregisterForDeviceChanges(deviceNotification);
-        deviceNotification = 0;
-    }
+void CloseMainDialog(DialogView& view) {
+    view.StopWatchingDeviceChanges();
     deviceSession.Reset();
-    ops.FinishDialog(2);
-}
-
-bool DrawsRedText(DialogOps& ops, WindowId control) {
-    return control == ops.ControlWindow(IDC_ESC_LABEL) || control == ops.ControlWindow(IDC_ESC_VERSION);
+    view.Finish(2);
 }

@@ -5,13 +5,8 @@
 #include <cstdint>
 #include <string>
 
-#include "app/dialog_ops.h"
+#include "app/dialog_view.h"
 #include "update/update_view.h"
-
-constexpr const wchar_t* PROGRESS_WINDOW_CLASS = L"msctls_progress32";
-constexpr std::uint32_t PROGRESS_STYLE = 0x10000001;  // WS_VISIBLE | PBS_SMOOTH: top-level
-constexpr std::int32_t PROGRESS_WIDTH = 400;
-constexpr std::int32_t PROGRESS_HEIGHT = 50;
 
 constexpr std::uint16_t COMMAND_CLOSE = 2;      // IDCANCEL: Close, Escape, the close box
 constexpr std::uint16_t COMMAND_UPDATE = 1002;  // IDC_UPDATE
@@ -20,12 +15,12 @@ constexpr std::uint16_t COMMAND_UPDATE = 1002;  // IDC_UPDATE
 // the transfer.
 class MainDialog : public UpdateView {
 public:
-    explicit MainDialog(DialogOps& ops) : ops_(ops) {}
+    explicit MainDialog(DialogView& view) : view_(view) {}
 
     // Moves the dialog's phase with the update's. For the command sequence the main
-    // window takes no input and the end of the Windows session is held off; input made
-    // meanwhile is thrown away before anything else is shown. Device changes that waited
-    // are handled once the update has ended.
+    // window takes no input and the end of the session is held off; input made meanwhile
+    // is thrown away before anything else is shown. Device changes that waited are
+    // handled once the update has ended.
     void EnterPhase(UpdatePhase phase) override;
 
     std::wstring LoadMessage(std::uint16_t id) override;
@@ -41,26 +36,15 @@ public:
     void ShowChangedEsc() override;
     bool PrepareSequence() override;
 
-    WindowId ProgressWindow() const { return progressWindow_; }
-
 private:
-    void GiveInputBack();
-
-    DialogOps& ops_;
-    WindowId progressWindow_ = 0;
-    // The foreground window seen when both windows were last raised; empty while open
-    // and not yet raised.
-    WindowId rememberedForeground_ = 0;
+    DialogView& view_;
 };
 
-// WM_COMMAND by the low word of wParam: Close ends the dialog, Update runs the whole
-// update; the dialog procedure's result (1 handled, 0 not). Both are acted on only while
-// the dialog is idle: one that reaches it during a check or an update is dropped.
-std::intptr_t OnCommand(DialogOps& ops, UpdateView& view, std::uint16_t commandId);
+// A command by its id: Close ends the dialog, Update runs the whole update; 1 when the
+// id is one of the two, else 0. Both are acted on only while the dialog is idle: one that
+// reaches it during a check or an update is dropped.
+std::intptr_t OnCommand(DialogView& view, UpdateView& update, std::uint16_t commandId);
 
-// The close sequence: registration dropped, unit given up, dialog ended with 2.
-void CloseMainDialog(DialogOps& ops);
-
-// WM_CTLCOLORSTATIC: whether the static control is one of the third version line's two,
-// which are drawn red.
-bool DrawsRedText(DialogOps& ops, WindowId control);
+// The close sequence: device changes no longer followed, unit given up, dialog ended
+// with 2.
+void CloseMainDialog(DialogView& view);

@@ -10,9 +10,6 @@
 #include "res/resource.h"
 #include "update/firmware_update.h"
 
-WindowId mainWindow = 0;
-std::uintptr_t deviceNotification = 0;
-
 namespace {
 
 // Start-up and arrival as the dialog has always known them; Changed, an ESC found
@@ -33,7 +30,7 @@ unsigned acceptedChecks = 0;
 std::uint16_t lastConnectionStatus = 0;
 
 // Decides what the status box says about the unit opened (opened: OpenUnit's code).
-void DecideConnection(DialogOps& ops, CheckForm form, std::int32_t opened) {
+void DecideConnection(DialogView& view, CheckForm form, std::int32_t opened) {
     if (opened != LINK_OK && form == CheckForm::Arrival) {
         // An arrival that brings no usable unit is not reported; a unit opened before
         // its identification failed stays held until it is removed.
@@ -55,41 +52,41 @@ void DecideConnection(DialogOps& ops, CheckForm form, std::int32_t opened) {
     if (status == IDS_READY) {
         deviceSession.accepted = true;
         ++acceptedChecks;
-        SetStatusText(ops, LoadMessage(ops, IDS_READY));
+        SetStatusText(view, LoadMessage(view, IDS_READY));
         if (form != CheckForm::StartUp) {
-            UpdateVersionDisplay(ops);
+            UpdateVersionDisplay(view);
         }
-        SetUpdateEnabled(ops, true);
+        SetUpdateEnabled(view, true);
     } else {
-        SetUpdateEnabled(ops, false);
+        SetUpdateEnabled(view, false);
         deviceSession.Reset();
         if (form == CheckForm::Changed) {
             // An arrival finds the version lines in the no-unit state already; those of
             // the ESC that was there must not stand beside what is said of this one.
-            UpdateVersionDisplay(ops);
+            UpdateVersionDisplay(view);
         }
         bool supersededByArrival = false;
         if (status == IDS_INCOMPATIBLE_STATUS) {
             const unsigned acceptedBefore = acceptedChecks;
             const std::wstring text =
-                FormatText(LoadMessage(ops, IDS_INCOMPATIBLE_ESC), {MODEL_NAME}, TEXT_CAPACITY);
-            ops.AskUser(text, LoadMessage(ops, IDS_INCOMPATIBLE_CAPTION), BOX_ICON_INFORMATION);
+                FormatText(LoadMessage(view, IDS_INCOMPATIBLE_ESC), {MODEL_NAME}, TEXT_CAPACITY);
+            view.Ask(BoxKind::Information, LoadMessage(view, IDS_INCOMPATIBLE_CAPTION), text);
             // The box runs its own message loop: a unit that arrived and was accepted
             // meanwhile has said so already, and must not be called foreign now.
             supersededByArrival = acceptedChecks != acceptedBefore;
         }
         if (!supersededByArrival) {
-            ShowStatusWithHint(ops, status);
+            ShowStatusWithHint(view, status);
         }
     }
 
     if (form == CheckForm::StartUp) {
-        UpdateVersionDisplay(ops);
+        UpdateVersionDisplay(view);
     }
 }
 
 // Opens the first unit present and decides what the status box says about it.
-void CheckConnection(DialogOps& ops, CheckForm form) {
+void CheckConnection(DialogView& view, CheckForm form) {
     std::int32_t opened;
     {
         // The exchanges wait for the unit; device changes that come meanwhile must not
@@ -97,93 +94,68 @@ void CheckConnection(DialogOps& ops, CheckForm form) {
         const PhaseScope checking(DialogPhase::Checking);
         opened = OpenUnit(deviceSession);
     }
-    DecideConnection(ops, form, opened);
+    DecideConnection(view, form, opened);
 }
 
 }  // namespace
 
-void ShowChangedEsc(DialogOps& ops) {
-    ops.AskUser(LoadMessage(ops, IDS_ESC_CHANGED), LoadMessage(ops, IDS_ESC_CHANGED_CAPTION), BOX_ICON_INFORMATION);
-    DecideConnection(ops, CheckForm::Changed, LINK_OK);
+void ShowChangedEsc(DialogView& view) {
+    view.Ask(BoxKind::Information, LoadMessage(view, IDS_ESC_CHANGED_CAPTION), LoadMessage(view, IDS_ESC_CHANGED));
+    DecideConnection(view, CheckForm::Changed, LINK_OK);
 }
 
 std::uint16_t LastConnectionStatus() {
     return lastConnectionStatus;
 }
 
-std::wstring LoadMessage(DialogOps& ops, std::uint16_t id) {
-    std::wstring text = ops.LoadResourceText(id);
+std::wstring LoadMessage(DialogView& view, std::uint16_t id) {
+    std::wstring text = view.LoadText(id);
     TruncateText(text, TEXT_CAPACITY);
     return text;
 }
 
-void SetStatusText(DialogOps& ops, const std::wstring& text) {
-    ops.SetControlText(IDC_STATUS, text);
+void SetStatusText(DialogView& view, const std::wstring& text) {
+    view.ShowStatus(text, L"");
 }
 
-void SetUpdateEnabled(DialogOps& ops, bool enabled) {
-    ops.EnableControl(IDC_UPDATE, enabled);
+void SetUpdateEnabled(DialogView& view, bool enabled) {
+    view.EnableUpdate(enabled);
 }
 
-void ShowStatusWithHint(DialogOps& ops, std::uint16_t id) {
-    std::wstring buffer = LoadMessage(ops, id);
-    AppendBounded(buffer, HINT_SEPARATOR, TEXT_CAPACITY);
-    SetStatusText(ops, buffer);
-
-    buffer = LoadMessage(ops, IDS_HINT);
-    const std::int32_t length = ops.ControlTextLength(IDC_STATUS);
-    const std::size_t capacity =
-        static_cast<std::size_t>(std::max<std::int32_t>(length, 0)) + buffer.size() + 1;
-    std::wstring text = ops.ReadControlText(IDC_STATUS, static_cast<std::int32_t>(capacity));
-    AppendBounded(text, buffer, capacity);
-    ops.SetControlText(IDC_STATUS, text);
+void ShowStatusWithHint(DialogView& view, std::uint16_t id) {
+    std::wstring text = LoadMessage(view, id);
+    AppendBounded(text, HINT_SEPARATOR, TEXT_CAPACITY);
+    view.ShowStatus(text, LoadMessage(view, IDS_HINT));
 }
 
-void OnInitDialog(DialogOps& ops, WindowId window) {
-    mainWindow = window;
-    ops.SetClassIcon(IDI_APP);
+void InitMainDialog(DialogView& view) {
     // A development build says so where nobody can miss it.
-    ops.SetTitle(FormatText(TITLE_FORMAT,
-                            {MODEL_NAME, std::uint32_t{IMAGE_VERSION >> 8}, std::uint32_t{IMAGE_VERSION & 0xFF},
-                             IsDevelopmentBuild() ? DEVELOPMENT_TITLE_MARKER : L""},
-                            TITLE_CAPACITY));
-    ops.SetItemText(IDC_UNIT_LABEL, LoadMessage(ops, IDS_UNIT_LABEL));
-    ops.SetItemText(IDC_BOOTLOADER_LABEL, LoadMessage(ops, IDS_BOOTLOADER_LABEL));
-    ops.SetItemText(IDC_ESC_LABEL, LoadMessage(ops, IDS_ESC_LABEL));
+    view.ShowTitle(FormatText(TITLE_FORMAT,
+                              {MODEL_NAME, std::uint32_t{IMAGE_VERSION >> 8}, std::uint32_t{IMAGE_VERSION & 0xFF},
+                               IsDevelopmentBuild() ? DEVELOPMENT_TITLE_MARKER : L""},
+                              TITLE_CAPACITY));
+    view.ShowLabels(LoadMessage(view, IDS_UNIT_LABEL), LoadMessage(view, IDS_BOOTLOADER_LABEL),
+                    LoadMessage(view, IDS_ESC_LABEL));
 
-    deviceNotification = ops.RegisterForDeviceChanges();
-    if (deviceNotification == 0) {
-        const std::wstring caption = LoadMessage(ops, IDS_APP_ERROR_CAPTION);
-        const std::wstring text = LoadMessage(ops, IDS_REGISTER_FAILED);
-        ops.AskUser(text, caption, BOX_ICON_ERROR);
+    if (!view.WatchDeviceChanges()) {
+        const std::wstring caption = LoadMessage(view, IDS_APP_ERROR_CAPTION);
+        const std::wstring text = LoadMessage(view, IDS_REGISTER_FAILED);
+        view.Ask(BoxKind::Error, caption, text);
         deviceSession.Reset();
-        ops.FinishDialog(1);
+        view.Finish(1);
         return;
     }
 
-    CheckConnection(ops, CheckForm::StartUp);
-    HandleWaitingDeviceChanges(ops);
+    CheckConnection(view, CheckForm::StartUp);
+    HandleWaitingDeviceChanges(view);
 }
 
-std::int32_t OnDeviceChange(DialogOps& ops, std::uintptr_t event, BroadcastId broadcast) {
-    if (event != DBT_EVENT_DEVICE_ARRIVAL && event != DBT_EVENT_DEVICE_REMOVE_COMPLETE) {
-        return 0;
-    }
-    if (broadcast == 0 || ops.BroadcastDeviceType(broadcast) != DEVICE_TYPE_INTERFACE) {
-        return 1;
-    }
-    // The broadcast lives only as long as this message: a change that waits keeps a copy.
-    const wchar_t* name = ops.BroadcastInterfaceName(broadcast);
-    DeliverDeviceChange(ops, {event, name != nullptr ? name : L""});
-    return 1;
-}
-
-void HandleDeviceChange(DialogOps& ops, const DeviceChange& change) {
+void HandleDeviceChange(DialogView& view, const DeviceChange& change) {
     if (change.event == DBT_EVENT_DEVICE_ARRIVAL) {
         if (deviceSession.handle != NO_DEVICE_HANDLE) {
             return;  // the open unit stays; a second one is ignored
         }
-        CheckConnection(ops, CheckForm::Arrival);
+        CheckConnection(view, CheckForm::Arrival);
         return;
     }
 
@@ -192,9 +164,9 @@ void HandleDeviceChange(DialogOps& ops, const DeviceChange& change) {
         return;
     }
     deviceSession.Reset();
-    SetUpdateEnabled(ops, false);
-    UpdateVersionDisplay(ops);
-    ShowStatusWithHint(ops, IDS_CONNECTION_LOST);
+    SetUpdateEnabled(view, false);
+    UpdateVersionDisplay(view);
+    ShowStatusWithHint(view, IDS_CONNECTION_LOST);
 }
 
 bool SameDevicePath(const wchar_t* name, const wchar_t* devicePath) {

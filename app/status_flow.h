@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "app/dialog_ops.h"
+#include "app/dialog_view.h"
 
 struct DeviceChange;
 
@@ -21,31 +21,25 @@ constexpr std::uintptr_t DBT_EVENT_DEVICE_ARRIVAL = 0x8000;         // DBT_DEVIC
 constexpr std::uintptr_t DBT_EVENT_DEVICE_REMOVE_COMPLETE = 0x8004; // DBT_DEVICEREMOVECOMPLETE
 constexpr std::uint32_t DEVICE_TYPE_INTERFACE = 5;                  // DBT_DEVTYP_DEVICEINTERFACE
 
-// The window operations of the main dialog that the flow and the update share.
+// The operations of the main dialog that the flow and the update share.
 // LoadMessage is the one way the dialog loads a text: the catalogue's text in the user's
 // language, within TEXT_CAPACITY.
-std::wstring LoadMessage(DialogOps& ops, std::uint16_t id);
-void SetStatusText(DialogOps& ops, const std::wstring& text);
-void SetUpdateEnabled(DialogOps& ops, bool enabled);
+std::wstring LoadMessage(DialogView& view, std::uint16_t id);
+void SetStatusText(DialogView& view, const std::wstring& text);
+void SetUpdateEnabled(DialogView& view, bool enabled);
 
-// The status text, a blank line and the connection hint, built by reading back what
-// the status box holds after the status text and the separator were written.
-void ShowStatusWithHint(DialogOps& ops, std::uint16_t id);
+// The status text, a blank line and the connection hint.
+void ShowStatusWithHint(DialogView& view, std::uint16_t id);
 
-// WM_INITDIALOG: keeps the window, sets icon, title and labels, registers for device
-// changes (ending the dialog with 1 when that fails) and checks the connection.
-void OnInitDialog(DialogOps& ops, WindowId window);
-
-// WM_DEVICECHANGE: 1 for arrival and removal, whatever was done, 0 for other events.
-// An arrival or removal of a device interface is handled now, or once the dialog's phase
-// allows (app/dialog_phase.h).
-std::int32_t OnDeviceChange(DialogOps& ops, std::uintptr_t event, BroadcastId broadcast);
+// Dialog initialisation: title, icon and labels, device changes followed (ending the
+// dialog with 1 when that fails), the connection checked, waiting changes handled.
+void InitMainDialog(DialogView& view);
 
 // The ESC behind the open unit is not the one shown (another was connected to the unit,
 // which makes no USB event); the session holds what the unit says now. A box says that
 // the ESC changed and nothing was written; then the ESC is shown as an arrival of the unit
 // would show it, with the version lines refreshed.
-void ShowChangedEsc(DialogOps& ops);
+void ShowChangedEsc(DialogView& view);
 
 // The status the last reported connection check decided (IDS_READY, IDS_NO_UNIT,
 // IDS_WRONG_MODE, IDS_NO_ESC or IDS_INCOMPATIBLE_STATUS); 0 before the first. An arrival
@@ -53,7 +47,7 @@ void ShowChangedEsc(DialogOps& ops);
 std::uint16_t LastConnectionStatus();
 
 // The handling of one device-interface arrival or removal itself.
-void HandleDeviceChange(DialogOps& ops, const DeviceChange& change);
+void HandleDeviceChange(DialogView& view, const DeviceChange& change);
 
 // The removal's interface name names the open unit: the whole strings, with the ASCII
 // letters compared without case and every other character as it is.

@@ -11,12 +11,6 @@ namespace {
 constexpr const wchar_t* VERSION_LEADING_FORMAT = L"%u.";
 constexpr const wchar_t* VERSION_PAIR_FORMAT = L"%u.%u";
 
-// The group's controls in the order they are enabled and disabled.
-constexpr std::int32_t VERSION_GROUP_CONTROLS[] = {
-    IDC_UNIT_VERSION, IDC_BOOTLOADER_VERSION, IDC_ESC_VERSION,
-    IDC_UNIT_LABEL,   IDC_BOOTLOADER_LABEL,   IDC_ESC_LABEL,
-};
-
 std::uint32_t Byte(std::uint32_t value, int index) {
     return (value >> (8 * index)) & 0xFFu;
 }
@@ -33,39 +27,26 @@ std::wstring FormatVersionText(std::uint32_t version) {
     return text;
 }
 
-void UpdateVersionDisplay(DialogOps& ops) {
+void UpdateVersionDisplay(DialogView& view) {
+    VersionLines lines;
     if (deviceSession.handle == NO_DEVICE_HANDLE) {
-        ops.SetItemText(IDC_UNIT_VERSION, NO_UNIT_VERSION_TEXT);
-        ops.SetItemText(IDC_BOOTLOADER_VERSION, NO_UNIT_VERSION_TEXT);
-        ops.SetItemText(IDC_ESC_VERSION, NO_UNIT_VERSION_TEXT);
-        for (const std::int32_t control : VERSION_GROUP_CONTROLS) {
-            ops.EnableControl(control, false);
-        }
-        // The unit label keeps what it showed last.
+        lines.unit = lines.bootloader = lines.esc = NO_UNIT_VERSION_TEXT;
+        view.ShowVersions(lines);
         return;
     }
 
-    for (const std::int32_t control : VERSION_GROUP_CONTROLS) {
-        ops.EnableControl(control, true);
-    }
-
+    lines.unitOpen = true;
     std::uint32_t unitVersion = deviceSession.unitFirmwareVersion;
     if (Byte(unitVersion, 0) == 0) {
         unitVersion >>= 8;
     }
-    ops.SetItemText(IDC_UNIT_VERSION, FormatVersionText(unitVersion));
-    ops.SetItemText(IDC_BOOTLOADER_VERSION,
-                    FormatVersionText(deviceSession.escBootInfo.escBootloaderVersion));
-
+    lines.unit = FormatVersionText(unitVersion);
+    lines.bootloader = FormatVersionText(deviceSession.escBootInfo.escBootloaderVersion);
     const std::uint16_t escVersion = deviceSession.escAppInfo.escFirmwareVersion;
-    if (escVersion == NO_FIRMWARE_VERSION) {
-        ops.SetItemText(IDC_ESC_VERSION, NO_ESC_FIRMWARE_TEXT);
-    } else {
-        ops.SetItemText(IDC_ESC_VERSION,
-                        FormatText(VERSION_PAIR_FORMAT, {std::uint32_t{escVersion} >> 8, std::uint32_t{escVersion} & 0xFFu},
-                                   VERSION_TEXT_CAPACITY));
-    }
-
-    ops.SetItemText(IDC_UNIT_LABEL,
-                    deviceSession.productId == PRODUCT_TUNEPUCK ? TUNEPUCK_NAME : TUNE_BOX_NAME);
+    lines.esc = escVersion == NO_FIRMWARE_VERSION
+                    ? std::wstring(NO_ESC_FIRMWARE_TEXT)
+                    : FormatText(VERSION_PAIR_FORMAT, {std::uint32_t{escVersion} >> 8, std::uint32_t{escVersion} & 0xFFu},
+                                 VERSION_TEXT_CAPACITY);
+    lines.unitLabel = deviceSession.productId == PRODUCT_TUNEPUCK ? TUNEPUCK_NAME : TUNE_BOX_NAME;
+    view.ShowVersions(lines);
 }

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "app/dialog_ops.h"
+#include "app/dialog_view.h"
 
 constexpr std::size_t VERSION_TEXT_CAPACITY = 32;
 constexpr const wchar_t* NO_UNIT_VERSION_TEXT = L"0.0.0";
@@ -16,5 +16,5 @@ constexpr const wchar_t* TUNE_BOX_NAME = L"TUNE-BOX";
 // The text of a 32-bit version: "b3." when byte 3 is set, then "b1.b0"; byte 2 never shows.
 std::wstring FormatVersionText(std::uint32_t version);
 
-// Rewrites the six controls of the version group from the global DeviceSession.
-void UpdateVersionDisplay(DialogOps& ops);
+// Shows the version group as the global DeviceSession has it.
+void UpdateVersionDisplay(DialogView& view);

@@ -7,10 +7,10 @@
 #include "app/status_flow.h"
 #include "cli/command_line.h"
 #include "cli/exit_status.h"
-#include "cli/language.h"
+#include "res/language.h"
 #include "cli/output_queue.h"
 #include "cli/status_json.h"
-#include "cli/terminal_ops.h"
+#include "cli/terminal_view.h"
 #include "cli/terminal_text.h"
 #include "cli/unit_log.h"
 #include "link/clock.h"
@@ -28,20 +28,17 @@ namespace {
 constexpr std::int32_t IN_USE_RETRY_MS = 1000;
 constexpr std::int32_t NO_WAIT_LIMIT = -1;
 
-// The window the terminal's dialog logic believes it has; any nonzero token.
-constexpr WindowId TERMINAL_WINDOW = 1;
-
 std::wstring FirmwareVersionText() {
     return FormatText(L"%u.%u", {std::uint32_t{IMAGE_VERSION >> 8}, std::uint32_t{IMAGE_VERSION & 0xFF}}, 32);
 }
 
 // The dialog's start-up check; its status decides the exit status.
-std::int32_t Check(TerminalOps& ops) {
+std::int32_t Check(TerminalView& view) {
     ResetDialogPhase();
-    OnInitDialog(ops, TERMINAL_WINDOW);
+    InitMainDialog(view);
     if (IsDevelopmentBuild()) {
         // Where the dialog's title would say it.
-        ops.Print(OutputStream::Error, ops.Title());
+        view.Print(OutputStream::Error, view.Title());
     }
     return ExitStatusForCheck(LastConnectionStatus(), UnitDeniedAtLastOpen(), UnitBusyAtLastOpen());
 }
@@ -59,66 +56,67 @@ bool UnitInUse() {
 
 // The status and the version lines; for a unit that may not be opened or is in use,
 // what to do.
-void PrintCheck(TerminalOps& ops, std::int32_t exitStatus) {
-    ops.PrintStatusIfChanged();
+void PrintCheck(TerminalView& view, std::int32_t exitStatus) {
+    view.PrintStatusIfChanged();
     if (exitStatus == EXIT_NO_PERMISSION) {
-        ops.Print(OutputStream::Error, L"\n" + ops.WideText(TXT_NO_PERMISSION));
+        view.Print(OutputStream::Error, L"\n" + view.WideText(TXT_NO_PERMISSION));
     } else if (UnitInUse()) {
-        ops.Print(OutputStream::Error, L"\n" + ops.WideText(TXT_UNIT_IN_USE));
+        view.Print(OutputStream::Error, L"\n" + view.WideText(TXT_UNIT_IN_USE));
     }
 }
 
-std::int32_t Status(TerminalOps& ops, bool json) {
-    ops.KeepMessages(json);
-    const std::int32_t exitStatus = Check(ops);
+std::int32_t Status(TerminalView& view, bool json) {
+    view.KeepMessages(json);
+    const std::int32_t exitStatus = Check(view);
     if (json) {
         StatusReport report;
         report.status = LastConnectionStatus();
         report.exitStatus = exitStatus;
-        report.text = ops.LoadResourceText(report.status);
+        report.text = view.LoadText(report.status);
         if (report.status != IDS_READY) {
-            report.hint = ops.LoadResourceText(IDS_HINT);
+            report.hint = view.LoadText(IDS_HINT);
         }
-        report.message = ops.KeptMessage();
+        report.message = view.KeptMessage();
         report.permissionDenied = exitStatus == EXIT_NO_PERMISSION;
         report.unitInUse = UnitInUse();
         report.unitOpen = deviceSession.handle != NO_DEVICE_HANDLE;
         report.productId = deviceSession.productId;
-        report.unitName = ops.ItemText(IDC_UNIT_LABEL);
-        report.unitVersion = ops.ItemText(IDC_UNIT_VERSION);
-        report.bootloaderVersion = ops.ItemText(IDC_BOOTLOADER_VERSION);
-        report.escVersion = ops.ItemText(IDC_ESC_VERSION);
-        ops.Print(OutputStream::Out, StatusJson(report));
+        report.unitName = view.UnitLabel();
+        report.unitVersion = view.Versions().unit;
+        report.bootloaderVersion = view.Versions().bootloader;
+        report.escVersion = view.Versions().esc;
+        view.Print(OutputStream::Out, StatusJson(report));
     } else {
-        PrintCheck(ops, exitStatus);
+        PrintCheck(view, exitStatus);
     }
-    CloseMainDialog(ops);
+    CloseMainDialog(view);
     return exitStatus;
 }
 
-std::int32_t Update(TerminalOps& ops, bool yes) {
-    const std::int32_t checked = Check(ops);
-    PrintCheck(ops, checked);
+std::int32_t Update(TerminalView& view, bool yes) {
+    const std::int32_t checked = Check(view);
+    PrintCheck(view, checked);
     if (checked != EXIT_READY) {
-        CloseMainDialog(ops);
+        CloseMainDialog(view);
         return checked;
     }
 
     const FirmwareImage image = firmwareImageLoader(IMAGE_RESOURCE_ID);
-    ops.SetTotalBlocks((image.size + BLOCK_SIZE - 1) / BLOCK_SIZE);
-    ops.AnswerYes(yes);
-    MainDialog view(ops);
+    view.SetTotalBlocks((image.size + BLOCK_SIZE - 1) / BLOCK_SIZE);
+    view.AnswerYes(yes);
+    MainDialog dialog(view);
     std::int32_t exitStatus = EXIT_READY;
-    const UpdateOutcome outcome = RunFirmwareUpdate(view);
+    const UpdateOutcome outcome = RunFirmwareUpdate(dialog).outcome;
     switch (outcome) {
     case UpdateOutcome::Succeeded:
         exitStatus = EXIT_READY;
         break;
     case UpdateOutcome::Failed:
+    case UpdateOutcome::Refused:
         exitStatus = EXIT_UPDATE_FAILED;
         break;
     case UpdateOutcome::Declined:
-        ops.Print(OutputStream::Error, ops.WideText(TXT_CANCELLED));
+        view.Print(OutputStream::Error, view.WideText(TXT_CANCELLED));
         exitStatus = EXIT_CANCELLED;
         break;
     case UpdateOutcome::EscChanged:
@@ -131,20 +129,20 @@ std::int32_t Update(TerminalOps& ops, bool yes) {
         break;
     }
     if (outcome != UpdateOutcome::Declined) {
-        ops.PrintStatusIfChanged("\n");
+        view.PrintStatusIfChanged("\n");
     }
-    CloseMainDialog(ops);
+    CloseMainDialog(view);
     return exitStatus;
 }
 
-std::int32_t Watch(TerminalOps& ops, CliPlatform& platform) {
+std::int32_t Watch(TerminalView& view, CliPlatform& platform) {
     if (!platform.StartWatching()) {
-        ops.Print(OutputStream::Error, ops.WideText(TXT_WATCH_FAILED));
+        view.Print(OutputStream::Error, view.WideText(TXT_WATCH_FAILED));
         return EXIT_FAILURE_OTHER;
     }
-    ops.Print(OutputStream::Out, ops.WideText(TXT_WATCHING) + L"\n");
-    const std::int32_t checked = Check(ops);
-    PrintCheck(ops, checked);
+    view.Print(OutputStream::Out, view.WideText(TXT_WATCHING) + L"\n");
+    const std::int32_t checked = Check(view);
+    PrintCheck(view, checked);
 
     // A unit another program holds is free again without any event: while one is in use,
     // the search is made again now and then, as an arrival would make it.
@@ -155,8 +153,8 @@ std::int32_t Watch(TerminalOps& ops, CliPlatform& platform) {
         const CliPlatform::Wait waited =
             platform.WaitForDeviceChange(change, inUse ? IN_USE_RETRY_MS : NO_WAIT_LIMIT);
         if (waited == CliPlatform::Wait::Failed) {
-            ops.Print(OutputStream::Error, ops.WideText(TXT_WATCH_FAILED));
-            CloseMainDialog(ops);
+            view.Print(OutputStream::Error, view.WideText(TXT_WATCH_FAILED));
+            CloseMainDialog(view);
             return EXIT_FAILURE_OTHER;
         }
         if (waited == CliPlatform::Wait::TimedOut) {
@@ -164,9 +162,9 @@ std::int32_t Watch(TerminalOps& ops, CliPlatform& platform) {
         }
         const bool arrival = change.event == DBT_EVENT_DEVICE_ARRIVAL;
         const bool unitWasOpen = deviceSession.handle != NO_DEVICE_HANDLE;
-        DeliverDeviceChange(ops, change);
+        DeliverDeviceChange(view, change);
         // A change the dialog would show nothing new for prints nothing.
-        ops.PrintStatusIfChanged("\n");
+        view.PrintStatusIfChanged("\n");
         if (deviceSession.handle != NO_DEVICE_HANDLE) {
             inUse = false;
             continue;
@@ -175,11 +173,11 @@ std::int32_t Watch(TerminalOps& ops, CliPlatform& platform) {
             continue;  // a removal leaves a unit in use as it was
         }
         if (UnitDeniedAtLastOpen() && waited == CliPlatform::Wait::Change) {
-            ops.Print(OutputStream::Error, ops.WideText(TXT_NO_PERMISSION));
+            view.Print(OutputStream::Error, view.WideText(TXT_NO_PERMISSION));
         }
         // Said once, when the unit is first found in use.
         if (UnitHeldByAnother() && !inUse) {
-            ops.Print(OutputStream::Error, ops.WideText(TXT_UNIT_IN_USE));
+            view.Print(OutputStream::Error, view.WideText(TXT_UNIT_IN_USE));
         }
         inUse = UnitHeldByAnother();
     }
@@ -219,18 +217,18 @@ std::int32_t RunCli(const std::vector<std::string>& args, CliPlatform& platform)
     const CatalogueLanguage language =
         options.language ? (*options.language == "de" ? CatalogueLanguage::German : CatalogueLanguage::English)
                          : platform.EnvironmentLanguage();
-    TerminalOps ops(terminal, language);
+    TerminalView view(terminal, language);
 
     if (!parsed.ok) {
         if (!parsed.badArgument.empty()) {
-            ops.Print(OutputStream::Error,
-                      FormatText(ops.WideText(TXT_UNKNOWN_ARGUMENT), {WideFromUtf8(parsed.badArgument)}, TEXT_CAPACITY));
+            view.Print(OutputStream::Error,
+                      FormatText(view.WideText(TXT_UNKNOWN_ARGUMENT), {WideFromUtf8(parsed.badArgument)}, TEXT_CAPACITY));
         }
-        ops.Print(OutputStream::Error, ops.WideText(TXT_SHORT_USAGE));
+        view.Print(OutputStream::Error, view.WideText(TXT_SHORT_USAGE));
         return EXIT_USAGE;
     }
     if (options.command == CliCommand::Help) {
-        ops.Print(OutputStream::Out, FormatText(ops.WideText(TXT_USAGE), {FirmwareVersionText()}, TEXT_CAPACITY));
+        view.Print(OutputStream::Out, FormatText(view.WideText(TXT_USAGE), {FirmwareVersionText()}, TEXT_CAPACITY));
         return EXIT_READY;
     }
     if (options.command == CliCommand::Version) {
@@ -239,7 +237,7 @@ std::int32_t RunCli(const std::vector<std::string>& args, CliPlatform& platform)
     }
     // A question nobody can answer must not hold the program up, nor be taken as yes.
     if (options.command == CliCommand::Update && !options.yes && !terminal.InputIsTerminal()) {
-        ops.Print(OutputStream::Error, ops.WideText(TXT_NEEDS_TERMINAL));
+        view.Print(OutputStream::Error, view.WideText(TXT_NEEDS_TERMINAL));
         return EXIT_CANCELLED;
     }
 
@@ -247,13 +245,13 @@ std::int32_t RunCli(const std::vector<std::string>& args, CliPlatform& platform)
     if (options.command == CliCommand::Watch) {
         terminal.EndOnInterrupt("", EXIT_READY);
     } else if (options.command == CliCommand::Update) {
-        terminal.EndOnInterrupt("\n" + ops.Text(TXT_CANCELLED) + "\n", EXIT_CANCELLED);
+        terminal.EndOnInterrupt("\n" + view.Text(TXT_CANCELLED) + "\n", EXIT_CANCELLED);
     } else {
         terminal.EndOnInterrupt("", EXIT_CANCELLED);
     }
 
     if (!platform.HoldInstance()) {
-        ops.Print(OutputStream::Error, ops.WideText(TXT_ANOTHER_COPY));
+        view.Print(OutputStream::Error, view.WideText(TXT_ANOTHER_COPY));
         return EXIT_CANCELLED;
     }
 
@@ -263,8 +261,8 @@ std::int32_t RunCli(const std::vector<std::string>& args, CliPlatform& platform)
     if (options.logFile) {
         std::FILE* file = platform.OpenLog(*options.logFile);
         if (file == nullptr) {
-            ops.Print(OutputStream::Error,
-                      FormatText(ops.WideText(TXT_LOG_FAILED), {WideFromUtf8(*options.logFile)}, TEXT_CAPACITY));
+            view.Print(OutputStream::Error,
+                      FormatText(view.WideText(TXT_LOG_FAILED), {WideFromUtf8(*options.logFile)}, TEXT_CAPACITY));
             return EXIT_FAILURE_OTHER;
         }
         // The file stays open to the program's end: an interrupt may end it at any moment,
@@ -286,16 +284,16 @@ std::int32_t RunCli(const std::vector<std::string>& args, CliPlatform& platform)
     // the log can hold the sequence up, and whatever holds off sleep and shutdown. A
     // writer that cannot be had refuses the update; a system with no way to hold off
     // sleep is told about once, and the update goes on.
-    ops.OnSequence(
+    view.OnSequence(
         [&] {
             if (!terminal.PrepareSequence() || (logQueue && !logQueue->Start())) {
                 return false;
             }
-            switch (platform.HoldOffSessionEnd(ops.LoadResourceText(IDS_PROGRESS_CAPTION))) {
+            switch (platform.HoldOffSessionEnd(view.LoadText(IDS_PROGRESS_CAPTION))) {
             case CliPlatform::SessionHold::Held:
                 return true;
             case CliPlatform::SessionHold::Unavailable:
-                ops.Print(OutputStream::Error, ops.WideText(TXT_SLEEP_NOT_HELD));
+                view.Print(OutputStream::Error, view.WideText(TXT_SLEEP_NOT_HELD));
                 return true;
             case CliPlatform::SessionHold::Failed:
                 break;
@@ -307,13 +305,13 @@ std::int32_t RunCli(const std::vector<std::string>& args, CliPlatform& platform)
     std::int32_t exitStatus = EXIT_READY;
     switch (options.command) {
     case CliCommand::Status:
-        exitStatus = Status(ops, options.json);
+        exitStatus = Status(view, options.json);
         break;
     case CliCommand::Update:
-        exitStatus = Update(ops, options.yes);
+        exitStatus = Update(view, options.yes);
         break;
     case CliCommand::Watch:
-        exitStatus = Watch(ops, platform);
+        exitStatus = Watch(view, platform);
         break;
     default:
         break;

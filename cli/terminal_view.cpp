@@ -1,4 +1,4 @@
-#include "cli/terminal_ops.h"
+#include "cli/terminal_view.h"
 
 #include <algorithm>
 
@@ -9,17 +9,6 @@
 #include "res/terminal_texts.h"
 
 namespace {
-
-constexpr WindowId PROGRESS_TOKEN = 2;
-constexpr std::int32_t ANSWER_CANCEL = 2;  // IDCANCEL
-constexpr std::int32_t ANSWER_NO = 7;      // IDNO
-
-// The version group's lines in the dialog's order: label and value.
-constexpr std::int32_t VERSION_ROWS[][2] = {
-    {IDC_UNIT_LABEL, IDC_UNIT_VERSION},
-    {IDC_BOOTLOADER_LABEL, IDC_BOOTLOADER_VERSION},
-    {IDC_ESC_LABEL, IDC_ESC_VERSION},
-};
 
 // y, yes, j, ja in any case, blanks around them allowed.
 bool IsYes(std::string answer) {
@@ -41,45 +30,40 @@ std::size_t CharacterCount(const std::string& text) {
 
 }  // namespace
 
-TerminalOps::TerminalOps(Terminal& terminal, CatalogueLanguage language) : terminal_(terminal), language_(language) {}
+TerminalView::TerminalView(Terminal& terminal, CatalogueLanguage language) : terminal_(terminal), language_(language) {}
 
-std::wstring TerminalOps::WideText(std::uint16_t terminalTextId) const {
+std::wstring TerminalView::WideText(std::uint16_t terminalTextId) const {
     const wchar_t* text = TerminalText(terminalTextId, language_);
     return text != nullptr ? text : L"";
 }
 
-std::string TerminalOps::Text(std::uint16_t terminalTextId) const {
+std::string TerminalView::Text(std::uint16_t terminalTextId) const {
     return TerminalUtf8(WideText(terminalTextId));
 }
 
-void TerminalOps::Print(OutputStream stream, const std::wstring& text) {
+void TerminalView::Print(OutputStream stream, const std::wstring& text) {
     terminal_.Write(stream, TerminalUtf8(text) + "\n");
 }
 
-std::wstring TerminalOps::StatusText() const {
-    return ItemText(IDC_STATUS);
-}
-
-std::wstring TerminalOps::ItemText(std::int32_t controlId) const {
-    const auto found = texts_.find(controlId);
-    return found != texts_.end() ? found->second : std::wstring();
-}
-
-std::wstring TerminalOps::VersionLines() const {
+std::wstring TerminalView::VersionTable() const {
+    const std::wstring* const rows[][2] = {
+        {&labels_[0], &versions_.unit},
+        {&labels_[1], &versions_.bootloader},
+        {&labels_[2], &versions_.esc},
+    };
     std::size_t width = 0;
-    for (const auto& row : VERSION_ROWS) {
-        width = std::max(width, ItemText(row[0]).size());
+    for (const auto& row : rows) {
+        width = std::max(width, row[0]->size());
     }
     std::wstring lines;
-    for (const auto& row : VERSION_ROWS) {
-        const std::wstring label = ItemText(row[0]);
-        lines += label + std::wstring(width - label.size() + 2, L' ') + ItemText(row[1]) + L"\n";
+    for (const auto& row : rows) {
+        lines += *row[0] + std::wstring(width - row[0]->size() + 2, L' ') + *row[1] + L"\n";
     }
     return lines;
 }
 
-bool TerminalOps::PrintStatusIfChanged(const std::string& before) {
-    const std::wstring now = StatusText() + L"\n\n" + VersionLines();
+bool TerminalView::PrintStatusIfChanged(const std::string& before) {
+    const std::wstring now = StatusText() + L"\n\n" + VersionTable();
     if (printedOnce_ && now == printed_) {
         return false;
     }
@@ -89,38 +73,25 @@ bool TerminalOps::PrintStatusIfChanged(const std::string& before) {
     return true;
 }
 
-std::wstring TerminalOps::LoadResourceText(std::uint16_t id) {
+std::wstring TerminalView::LoadText(std::uint16_t id) {
     const wchar_t* text = CatalogueText(id, language_);
     return text != nullptr ? text : L"";
 }
 
-void TerminalOps::SetItemText(std::int32_t controlId, const std::wstring& text) {
-    texts_[controlId] = text;
+void TerminalView::ShowLabels(const std::wstring& unit, const std::wstring& bootloader, const std::wstring& esc) {
+    labels_[0] = unit;
+    labels_[1] = bootloader;
+    labels_[2] = esc;
 }
 
-void TerminalOps::SetControlText(std::int32_t controlId, const std::wstring& text) {
-    texts_[controlId] = text;
+void TerminalView::ShowVersions(const VersionLines& lines) {
+    versions_ = lines;
+    if (lines.unitOpen) {
+        labels_[0] = lines.unitLabel;
+    }
 }
 
-std::int32_t TerminalOps::ControlTextLength(std::int32_t controlId) {
-    return static_cast<std::int32_t>(ItemText(controlId).size());
-}
-
-std::wstring TerminalOps::ReadControlText(std::int32_t controlId, std::int32_t capacity) {
-    std::wstring text = ItemText(controlId);
-    text.resize(std::min<std::size_t>(text.size(), capacity > 0 ? static_cast<std::size_t>(capacity - 1) : 0));
-    return text;
-}
-
-void TerminalOps::EnableControl(std::int32_t controlId, bool enabled) {
-    enabled_[controlId] = enabled;
-}
-
-WindowId TerminalOps::ControlWindow(std::int32_t controlId) {
-    return static_cast<WindowId>(0x1000 + controlId);
-}
-
-bool TerminalOps::Ask() {
+bool TerminalView::Ask() {
     if (!answerYes_) {
         // Only what is typed after the question answers it: a "y" typed ahead for the
         // first question must not answer the second.
@@ -139,28 +110,27 @@ bool TerminalOps::Ask() {
     return IsYes(answer);
 }
 
-std::int32_t TerminalOps::AskUser(const std::wstring& text, const std::wstring& caption, std::uint32_t flags) {
-    if (flags == BOX_OK_CANCEL_WARNING || flags == BOX_YES_NO_WARNING) {
+bool TerminalView::Ask(BoxKind kind, const std::wstring& caption, const std::wstring& text) {
+    switch (kind) {
+    case BoxKind::Confirmation:
+    case BoxKind::YesNo:
         terminal_.Write(OutputStream::Out, "\n" + TerminalUtf8(caption) + "\n" + TerminalUtf8(text) + "\n");
-        if (Ask()) {
-            return flags == BOX_OK_CANCEL_WARNING ? ANSWER_OK : ANSWER_YES;
-        }
-        return flags == BOX_OK_CANCEL_WARNING ? ANSWER_CANCEL : ANSWER_NO;
-    }
-    if (flags == BOX_ICON_ERROR) {
+        return Ask();
+    case BoxKind::Error:
         terminal_.Write(OutputStream::Error, "\n" + TerminalUtf8(caption) + "\n" + TerminalUtf8(text) + "\n");
-        return ANSWER_OK;
+        return true;
+    case BoxKind::Information:
+        if (keepMessages_) {
+            keptMessage_ = text;
+        } else {
+            terminal_.Write(OutputStream::Out, TerminalUtf8(caption) + "\n" + TerminalUtf8(text) + "\n\n");
+        }
+        return true;
     }
-    if (keepMessages_) {
-        keptMessage_ = text;
-    } else {
-        terminal_.Write(OutputStream::Out, TerminalUtf8(caption) + "\n" + TerminalUtf8(text) + "\n\n");
-    }
-    return ANSWER_OK;
+    return false;
 }
 
-WindowId TerminalOps::CreateTopLevelWindow(const std::wstring&, const std::wstring& caption, std::uint32_t,
-                                           std::int32_t, std::int32_t, std::int32_t, std::int32_t, WindowId) {
+void TerminalView::OpenProgress(const std::wstring& caption) {
     terminal_.Write(OutputStream::Out, "\n" + TerminalUtf8(caption) + "\n");
     progressOpen_ = true;
     progressStarted_ = false;
@@ -168,10 +138,10 @@ WindowId TerminalOps::CreateTopLevelWindow(const std::wstring&, const std::wstri
     lastPercent_ = 0;
     progressStartMicros_ = systemClock != nullptr ? systemClock->NowMicros() : 0;
     progressWidth_ = 0;
-    return PROGRESS_TOKEN;
+    ShowProgress(0);
 }
 
-void TerminalOps::DrawProgress(std::uint32_t percent) {
+void TerminalView::DrawProgress(std::uint32_t percent) {
     const TransferProgress progress{
         percent, blocksSent_, std::max(totalBlocks_, blocksSent_),
         systemClock != nullptr ? systemClock->NowMicros() - progressStartMicros_ : 0};
@@ -190,21 +160,21 @@ void TerminalOps::DrawProgress(std::uint32_t percent) {
     }
 }
 
-void TerminalOps::SetProgressPosition(WindowId bar, std::uint32_t position) {
-    if (bar != PROGRESS_TOKEN || !progressOpen_) {
+void TerminalView::ShowProgress(std::uint32_t percent) {
+    if (!progressOpen_) {
         return;
     }
-    // The window is set to 0 when it opens; every later position follows a block.
+    // The bar is at 0 when it opens; every later position follows a block.
     if (progressStarted_) {
         ++blocksSent_;
     }
-    DrawProgress(position);
+    DrawProgress(percent);
     progressStarted_ = true;
-    lastPercent_ = position;
+    lastPercent_ = percent;
 }
 
-void TerminalOps::DestroyTopLevelWindow(WindowId window) {
-    if (window != PROGRESS_TOKEN || !progressOpen_) {
+void TerminalView::CloseProgress() {
+    if (!progressOpen_) {
         return;
     }
     progressOpen_ = false;
@@ -213,15 +183,15 @@ void TerminalOps::DestroyTopLevelWindow(WindowId window) {
     }
 }
 
-void TerminalOps::DiscardInput() {
-    terminal_.DiscardInput();
-}
-
-void TerminalOps::BlockSessionEnd(const std::wstring&) {
+void TerminalView::HoldForSequence(const std::wstring&) {
     terminal_.RefuseInterrupt("\n" + Text(TXT_DO_NOT_INTERRUPT) + "\n");
 }
 
-void TerminalOps::AllowSessionEnd() {
+void TerminalView::TakeInputAgain() {
+    terminal_.DiscardInput();
+}
+
+void TerminalView::ReleaseAfterSequence() {
     if (sequenceOver_) {
         sequenceOver_();
     }
@@ -231,6 +201,6 @@ void TerminalOps::AllowSessionEnd() {
     terminal_.RefuseInterrupt("");
 }
 
-bool TerminalOps::PrepareSequence() {
+bool TerminalView::PrepareSequence(const std::wstring&) {
     return !prepareSequence_ || prepareSequence_();
 }

@@ -1,21 +1,20 @@
-// The main dialog's window operations carried out on a terminal, so that the terminal
-// program runs the dialog's own status flow and update (app/) unchanged: texts set on
-// controls are kept and shown when the program decides, message boxes become printed
-// messages and y/N prompts, the progress window becomes a progress line.
+// The main dialog carried out on a terminal, so that the terminal program runs the
+// dialog's own status flow and update (app/) unchanged: what the window would show is
+// kept and printed when the program decides, message boxes become printed messages and
+// y/N prompts, the progress window becomes a progress line.
 #pragma once
 
 #include <cstdint>
 #include <functional>
-#include <map>
 #include <string>
 
-#include "app/dialog_ops.h"
+#include "app/dialog_view.h"
 #include "cli/terminal.h"
 #include "res/catalogue.h"
 
-class TerminalOps : public DialogOps {
+class TerminalView : public DialogView {
 public:
-    TerminalOps(Terminal& terminal, CatalogueLanguage language);
+    TerminalView(Terminal& terminal, CatalogueLanguage language);
 
     // Questions are answered with yes without asking.
     void AnswerYes(bool yes) { answerYes_ = yes; }
@@ -36,9 +35,10 @@ public:
     void Print(OutputStream stream, const std::wstring& text);
 
     // The status box and the version group as the dialog would show them now.
-    std::wstring StatusText() const;
-    std::wstring ItemText(std::int32_t controlId) const;
-    std::wstring VersionLines() const;
+    const std::wstring& StatusText() const { return status_; }
+    const std::wstring& UnitLabel() const { return labels_[0]; }
+    const VersionLines& Versions() const { return versions_; }
+    std::wstring VersionTable() const;
     // Prints the status and the version lines if they differ from what was printed last
     // (always the first time), after before; true when something was printed.
     bool PrintStatusIfChanged(const std::string& before = "");
@@ -48,36 +48,23 @@ public:
     // The text of the last information box kept (KeepMessages); empty if none.
     const std::wstring& KeptMessage() const { return keptMessage_; }
 
-    std::wstring LoadResourceText(std::uint16_t id) override;
-    void SetClassIcon(std::uint16_t) override {}
-    void SetTitle(const std::wstring& text) override { title_ = text; }
-    void SetItemText(std::int32_t controlId, const std::wstring& text) override;
-    void SetControlText(std::int32_t controlId, const std::wstring& text) override;
-    std::int32_t ControlTextLength(std::int32_t controlId) override;
-    std::wstring ReadControlText(std::int32_t controlId, std::int32_t capacity) override;
-    void EnableControl(std::int32_t controlId, bool enabled) override;
-    WindowId ControlWindow(std::int32_t controlId) override;
-    std::int32_t AskUser(const std::wstring& text, const std::wstring& caption, std::uint32_t flags) override;
-    std::uintptr_t RegisterForDeviceChanges() override { return 1; }
-    void UnregisterForDeviceChanges(std::uintptr_t) override {}
-    void FinishDialog(std::intptr_t) override {}
-    std::uint32_t BroadcastDeviceType(BroadcastId) override { return 0; }
-    const wchar_t* BroadcastInterfaceName(BroadcastId) override { return nullptr; }
-    WindowRect WindowRectangle(WindowId) override { return {0, 0, 0, 0}; }
-    std::int32_t SystemMetric(std::int32_t) override { return 0; }
-    WindowId ForegroundWindow() override { return 0; }
-    WindowId CreateTopLevelWindow(const std::wstring& className, const std::wstring& caption, std::uint32_t style,
-                                  std::int32_t x, std::int32_t y, std::int32_t width, std::int32_t height,
-                                  WindowId owner) override;
-    void SetProgressPosition(WindowId bar, std::uint32_t position) override;
-    void RaiseToTop(WindowId) override {}
-    void ShowWindowAs(WindowId, std::int32_t) override {}
-    void DestroyTopLevelWindow(WindowId window) override;
-    void EnableMainWindow(bool) override {}
-    void DiscardInput() override;
-    void BlockSessionEnd(const std::wstring& reason) override;
-    void AllowSessionEnd() override;
-    bool PrepareSequence() override;
+    std::wstring LoadText(std::uint16_t id) override;
+    void ShowTitle(const std::wstring& title) override { title_ = title; }
+    void ShowLabels(const std::wstring& unit, const std::wstring& bootloader, const std::wstring& esc) override;
+    void ShowVersions(const VersionLines& lines) override;
+    void ShowStatus(const std::wstring& text, const std::wstring& hint) override { status_ = text + hint; }
+    void EnableUpdate(bool) override {}
+    bool Ask(BoxKind kind, const std::wstring& caption, const std::wstring& text) override;
+    bool WatchDeviceChanges() override { return true; }
+    void StopWatchingDeviceChanges() override {}
+    void Finish(std::int32_t) override {}
+    void OpenProgress(const std::wstring& caption) override;
+    void ShowProgress(std::uint32_t percent) override;
+    void CloseProgress() override;
+    void HoldForSequence(const std::wstring& reason) override;
+    void TakeInputAgain() override;
+    void ReleaseAfterSequence() override;
+    bool PrepareSequence(const std::wstring& reason) override;
 
 private:
     bool Ask();
@@ -88,8 +75,9 @@ private:
     bool answerYes_ = false;
     bool keepMessages_ = false;
     std::wstring title_;
-    std::map<std::int32_t, std::wstring> texts_;
-    std::map<std::int32_t, bool> enabled_;
+    std::wstring labels_[3];  // the unit's (or the catalogue's), bootloader, ESC
+    VersionLines versions_;
+    std::wstring status_;
     bool printedOnce_ = false;
     std::wstring printed_;
     std::function<bool()> prepareSequence_;

@@ -73,15 +73,16 @@ std::wstring FormatCodeLine(const std::wstring& format, std::int32_t code, std::
 }
 
 // A failure before the sequence: nothing was sent.
-void Fail(UpdateView& view, std::uint16_t textId, std::int32_t code, std::uint32_t systemError) {
+UpdateResult Fail(UpdateView& view, std::uint16_t textId, std::int32_t code, std::uint32_t systemError) {
     view.EnterPhase(UpdatePhase::Reporting);
     const std::wstring caption = view.LoadMessage(IDS_UPDATE_FAILED_CAPTION);
-    ReportUpdateFailure(view, view.LoadMessage(textId), caption, code, systemError);
+    return {UpdateOutcome::Refused, textId,
+            ReportUpdateFailure(view, view.LoadMessage(textId), caption, code, systemError)};
 }
 
 // A failing step: the system error is taken before anything else can change it, the
 // update period ends before the box waits for the user, then the one failure report.
-void FailStep(UpdateView& view, std::uint16_t textId, std::int32_t code, bool progressOpen) {
+UpdateResult FailStep(UpdateView& view, std::uint16_t textId, std::int32_t code, bool progressOpen) {
     const std::uint32_t systemError = systemClock->LastError();
     if (progressOpen) {
         view.CloseProgressWindow();
@@ -89,12 +90,12 @@ void FailStep(UpdateView& view, std::uint16_t textId, std::int32_t code, bool pr
     EndSequence(view);
     const std::wstring caption = view.LoadMessage(IDS_UPDATE_FAILED_CAPTION);
     const std::wstring text = view.LoadMessage(textId);
-    ReportUpdateFailure(view, text, caption, code, systemError);
+    return {UpdateOutcome::Failed, textId, ReportUpdateFailure(view, text, caption, code, systemError)};
 }
 
 // The sequence's first step found another ESC than the one confirmed: the lock step's
 // failure, with the reason in place of a code line. Nothing was written.
-void FailStepEscChanged(UpdateView& view) {
+UpdateResult FailStepEscChanged(UpdateView& view) {
     const std::uint32_t systemError = systemClock->LastError();
     EndSequence(view);
     const std::wstring caption = view.LoadMessage(IDS_UPDATE_FAILED_CAPTION);
@@ -102,6 +103,7 @@ void FailStepEscChanged(UpdateView& view) {
     text += CODE_LINE_SEPARATOR;
     text += view.LoadMessage(IDS_ESC_CHANGED);
     ReportUpdateFailure(view, text, caption, LINK_NO_DEVICE, systemError);
+    return {UpdateOutcome::Failed, IDS_LOCK_FAILED, L""};
 }
 
 // 5a: the unit's system lock; only a result of 1 accepts it.
@@ -161,9 +163,9 @@ bool IsSendableImage(const FirmwareImage& image) {
     return image.bytes != nullptr && image.size != 0 && image.size % 4 == 0;
 }
 
-// 5e, the block loop: true when every block was accepted, otherwise the failure has
-// been reported.
-bool TransferImage(UpdateView& view, const FirmwareImage& image) {
+// 5e, the block loop: Succeeded when every block was accepted, otherwise the failure as
+// reported.
+UpdateResult TransferImage(UpdateView& view, const FirmwareImage& image) {
     view.OpenProgressWindow(view.LoadMessage(IDS_PROGRESS_CAPTION));
 
     std::uint32_t remaining = image.size;
@@ -182,8 +184,7 @@ bool TransferImage(UpdateView& view, const FirmwareImage& image) {
             remaining = 0;
         }
         if (outcome != LINK_OK) {
-            FailStep(view, IDS_BLOCK_FAILED, outcome, true);
-            return false;
+            return FailStep(view, IDS_BLOCK_FAILED, outcome, true);
         }
         // Wider than the 32 bits the percentage needs, so that no image size can wrap it.
         const std::uint64_t sent = image.size - remaining;
@@ -192,42 +193,44 @@ bool TransferImage(UpdateView& view, const FirmwareImage& image) {
     }
 
     view.CloseProgressWindow();
-    return true;
+    return {};
 }
 
 }  // namespace
 
-void ReportUpdateFailure(UpdateView& view, const std::wstring& text, const std::wstring& caption,
-                         std::int32_t code, std::uint32_t systemError) {
+std::wstring ReportUpdateFailure(UpdateView& view, const std::wstring& text, const std::wstring& caption,
+                                 std::int32_t code, std::uint32_t systemError) {
     deviceSession.Reset();
     view.SetUpdateEnabled(false);
     view.UpdateVersionDisplay();
 
     std::wstring boxText = Bounded(text);
+    std::wstring codeLine;
     if (code != LINK_NO_DEVICE) {
+        codeLine = FormatCodeLine(view.LoadMessage(IDS_ERROR_CODE_LINE), code, systemError);
         boxText += CODE_LINE_SEPARATOR;
-        boxText += FormatCodeLine(view.LoadMessage(IDS_ERROR_CODE_LINE), code, systemError);
+        boxText += codeLine;
     }
     view.ShowErrorBox(Bounded(caption), boxText);
     view.SetStatusText(view.LoadMessage(IDS_UPDATE_FAILED));
+    return codeLine;
 }
 
 namespace {
 
-UpdateOutcome RunUpdate(UpdateView& view) {
+UpdateResult RunUpdate(UpdateView& view) {
     // A development build refuses before anything else: its images are not firmware.
     if (IsDevelopmentBuild()) {
         view.EnterPhase(UpdatePhase::Reporting);
         view.ShowErrorBox(view.LoadMessage(IDS_UPDATE_FAILED_CAPTION), DEVELOPMENT_BUILD_REFUSAL);
-        return UpdateOutcome::Failed;
+        return {UpdateOutcome::Refused, 0, L""};
     }
 
     // 1. A unit must be open, and accepted: one held open after its identification failed
     // may have anything behind it. The failure report gives it up, so that it is examined
     // afresh when it next arrives.
     if (deviceSession.handle == NO_DEVICE_HANDLE || !deviceSession.accepted) {
-        Fail(view, IDS_UNIT_NOT_DETECTED, LINK_NO_DEVICE, systemClock->LastError());
-        return UpdateOutcome::Failed;
+        return Fail(view, IDS_UNIT_NOT_DETECTED, LINK_NO_DEVICE, systemClock->LastError());
     }
     const std::uint32_t unitToUpdate = deviceSession.openSerial;
 
@@ -238,14 +241,13 @@ UpdateOutcome RunUpdate(UpdateView& view) {
     view.EnterPhase(UpdatePhase::Checking);
     UnitIdentity confirmed;
     if (const std::int32_t code = QueryIdentity(deviceSession, confirmed); code != LINK_OK) {
-        Fail(view, IDS_UNIT_NOT_DETECTED, code, systemClock->LastError());
-        return UpdateOutcome::Failed;
+        return Fail(view, IDS_UNIT_NOT_DETECTED, code, systemClock->LastError());
     }
     if (!SameEscForUpdate(deviceSession, confirmed)) {
         static_cast<UnitIdentity&>(deviceSession) = confirmed;
         view.EnterPhase(UpdatePhase::Reporting);
         view.ShowChangedEsc();
-        return UpdateOutcome::EscChanged;
+        return {UpdateOutcome::EscChanged, 0, L""};
     }
 
     // 2. and 3. The questions; anything but OK / Yes leaves everything as it was. The
@@ -253,13 +255,13 @@ UpdateOutcome RunUpdate(UpdateView& view) {
     // or another one open when the answer comes.
     view.EnterPhase(UpdatePhase::Asking);
     if (!view.AskConfirmation(view.LoadMessage(IDS_CONFIRM_CAPTION), view.LoadMessage(IDS_CONFIRM_TEXT))) {
-        return UpdateOutcome::Declined;
+        return {UpdateOutcome::Declined, 0, L""};
     }
     const std::uint16_t installed = deviceSession.escAppInfo.escFirmwareVersion;
     if (installed >= IMAGE_VERSION && installed != NO_FIRMWARE_VERSION &&
         deviceSession.openSerial == unitToUpdate) {
         if (!view.AskYesNo(view.LoadMessage(IDS_NEWER_FIRMWARE_CAPTION), view.LoadMessage(IDS_OLDER_FIRMWARE))) {
-            return UpdateOutcome::Declined;
+            return {UpdateOutcome::Declined, 0, L""};
         }
     }
 
@@ -267,24 +269,21 @@ UpdateOutcome RunUpdate(UpdateView& view) {
     // the unit; the general failure text is the only honest one for it.
     const FirmwareImage image = firmwareImageLoader(IMAGE_RESOURCE_ID);
     if (!IsSendableImage(image)) {
-        Fail(view, IDS_UPDATE_FAILED, LINK_NO_DEVICE, systemClock->LastError());
-        return UpdateOutcome::Failed;
+        return Fail(view, IDS_UPDATE_FAILED, LINK_NO_DEVICE, systemClock->LastError());
     }
 
     // Only the unit the user confirmed is written to. Another unit opened in the
     // meantime (even one on the same path) could carry another model's ESC; the failure
     // report gives it up, so it is examined afresh when it next arrives.
     if (deviceSession.handle == NO_DEVICE_HANDLE || deviceSession.openSerial != unitToUpdate) {
-        Fail(view, IDS_LOCK_FAILED, LINK_NO_DEVICE, systemClock->LastError());
-        return UpdateOutcome::Failed;
+        return Fail(view, IDS_LOCK_FAILED, LINK_NO_DEVICE, systemClock->LastError());
     }
 
     // Whatever the front end needs during the sequence is had now, or the update does not
     // begin: nothing may fail for want of it once the ESC is erased. The sequence follows
     // at once, so what is had is given back at its end on every path.
     if (!view.PrepareSequence()) {
-        Fail(view, IDS_PREPARE_FAILED, LINK_NO_DEVICE, systemClock->LastError());
-        return UpdateOutcome::Failed;
+        return Fail(view, IDS_PREPARE_FAILED, LINK_NO_DEVICE, systemClock->LastError());
     }
 
     // 5. The command sequence. From here on every ending closes the update period.
@@ -297,25 +296,21 @@ UpdateOutcome RunUpdate(UpdateView& view) {
     UnitIdentity now;
     std::int32_t outcome = QueryIdentity(deviceSession, now);
     if (outcome != LINK_OK) {
-        FailStep(view, IDS_LOCK_FAILED, outcome, false);
-        return UpdateOutcome::Failed;
+        return FailStep(view, IDS_LOCK_FAILED, outcome, false);
     }
     if (!SameEscForUpdate(confirmed, now)) {
-        FailStepEscChanged(view);
-        return UpdateOutcome::Failed;
+        return FailStepEscChanged(view);
     }
 
     outcome = SetSystemLock();
     if (outcome != LINK_OK) {
-        FailStep(view, IDS_LOCK_FAILED, outcome, false);
-        return UpdateOutcome::Failed;
+        return FailStep(view, IDS_LOCK_FAILED, outcome, false);
     }
 
     systemClock->Sleep(STEP_DELAY_MS);
     outcome = LiftWriteProtection();
     if (outcome != LINK_OK) {
-        FailStep(view, IDS_PROTECT_FAILED, outcome, false);
-        return UpdateOutcome::Failed;
+        return FailStep(view, IDS_PROTECT_FAILED, outcome, false);
     }
 
     // The unit needs the full wait after an erase whatever it answered.
@@ -323,20 +318,18 @@ UpdateOutcome RunUpdate(UpdateView& view) {
     outcome = EraseFirmware(deviceSession);
     systemClock->Sleep(ERASE_DELAY_MS);
     if (outcome != LINK_OK) {
-        FailStep(view, IDS_ERASE_FAILED, outcome, false);
-        return UpdateOutcome::Failed;
+        return FailStep(view, IDS_ERASE_FAILED, outcome, false);
     }
 
     systemClock->Sleep(STEP_DELAY_MS);
     outcome = SetWriteAddress();
     if (outcome != LINK_OK) {
-        FailStep(view, IDS_ADDRESS_FAILED, outcome, false);
-        return UpdateOutcome::Failed;
+        return FailStep(view, IDS_ADDRESS_FAILED, outcome, false);
     }
 
     systemClock->Sleep(STEP_DELAY_MS);
-    if (!TransferImage(view, image)) {
-        return UpdateOutcome::Failed;
+    if (const UpdateResult transfer = TransferImage(view, image); transfer.outcome != UpdateOutcome::Succeeded) {
+        return transfer;
     }
 
     WindDown();
@@ -350,13 +343,13 @@ UpdateOutcome RunUpdate(UpdateView& view) {
     view.SetUpdateEnabled(false);
     view.UpdateVersionDisplay();
     view.SetStatusText(view.LoadMessage(IDS_UPDATE_SUCCEEDED));
-    return UpdateOutcome::Succeeded;
+    return {};
 }
 
 }  // namespace
 
-UpdateOutcome RunFirmwareUpdate(UpdateView& view) {
-    const UpdateOutcome outcome = RunUpdate(view);
+UpdateResult RunFirmwareUpdate(UpdateView& view) {
+    const UpdateResult result = RunUpdate(view);
     view.EnterPhase(UpdatePhase::Ended);
-    return outcome;
+    return result;
 }

@@ -49,13 +49,14 @@ constexpr const wchar_t* DEVELOPMENT_BUILD_REFUSAL =
 // the sequence's first step, and the lock is set only while it is still the ESC
 // confirmed; otherwise the lock step fails with nothing written.
 // A development build, and an image that is missing, empty or not whole 32-bit words,
-// are refused before anything is sent, as is an update whose front end cannot prepare
-// for the sequence (PrepareSequence).
-UpdateOutcome RunFirmwareUpdate(UpdateView& view);
+// are refused before anything is sent (Refused), as is an update whose front end cannot
+// prepare for the sequence (PrepareSequence).
+UpdateResult RunFirmwareUpdate(UpdateView& view);
 
 // The one failure path: gives the unit up, disables Update, shows the error box and
 // the failure status. Unless code is -1 the box adds the code line (message 40036 with
 // code and systemError as eight hex digits each); a format with any other conversion
-// than those two is replaced by a plain "0x%08x-0x%08x".
-void ReportUpdateFailure(UpdateView& view, const std::wstring& text, const std::wstring& caption,
+// than those two is replaced by a plain "0x%08x-0x%08x". Returns the code line (empty
+// without one).
+std::wstring ReportUpdateFailure(UpdateView& view, const std::wstring& text, const std::wstring& caption,
                          std::int32_t code, std::uint32_t systemError);

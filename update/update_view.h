@@ -18,10 +18,20 @@ enum class UpdatePhase {
 // status); the window has shown it already.
 enum class UpdateOutcome {
     Succeeded,   // the image was written
-    Failed,      // the failure report was shown; after the erase the ESC may be empty
+    Failed,      // the command sequence began and a step failed: after the erase the ESC
+                 // may be empty
+    Refused,     // refused before anything was sent (no unit, a development build, an
+                 // image that cannot be sent, nothing to hold the sequence up with)
     Declined,    // a question was answered with anything but yes; nothing was sent
     EscChanged,  // the ESC behind the unit is not the one shown: nothing was written, and
                  // the window shows the one that is there now
+};
+
+// What happened, with the failure's text and code line as the failure report showed them.
+struct UpdateResult {
+    UpdateOutcome outcome = UpdateOutcome::Succeeded;
+    std::uint16_t failureText = 0;  // Failed and Refused: the report's message id
+    std::wstring codeLine;          // Failed and Refused: the code line; empty when none
 };
 
 class UpdateView {

@@ -1,5 +1,6 @@
 #include "app/win32/dialog_ops_win32.h"
 
+#include "app/dialog_window.h"
 #include "app/main_dialog.h"
 #include "app/status_flow.h"
 #include "res/resource.h"

@@ -2,6 +2,7 @@
 // The project's headers come first: windows.h defines some of their names as macros.
 #include "app/win32/dialog_ops_win32.h"
 #include "app/dialog_phase.h"
+#include "app/dialog_window.h"
 #include "app/main_dialog.h"
 #include "app/paint_geometry.h"
 #include "app/platform.h"
@@ -39,7 +40,8 @@ BOOL CALLBACK BringToFrontIfRunningCopy(HWND window, LPARAM) {
 }
 
 Win32DialogOps dialogOps;
-MainDialog mainDialog(dialogOps);
+DialogWindow dialogWindow(dialogOps);
+MainDialog mainDialog(dialogWindow);
 // Background of the two red controls; made at their first paint, freed when the
 // dialog has ended.
 HBRUSH redTextBrush = nullptr;
@@ -80,13 +82,13 @@ INT_PTR CALLBACK MainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM
         return 0;
     case WM_INITDIALOG:
         SetPropW(window, InstanceName(), window);
-        OnInitDialog(dialogOps, reinterpret_cast<WindowId>(window));
+        OnInitDialog(dialogWindow, reinterpret_cast<WindowId>(window));
         return 1;
     case WM_DESTROY:
         RemovePropW(window, InstanceName());
         return 0;
     case WM_COMMAND:
-        return OnCommand(dialogOps, mainDialog, LOWORD(wParam));
+        return OnCommand(dialogWindow, mainDialog, LOWORD(wParam));
     case WM_CTLCOLORSTATIC:
         return DrawsRedText(dialogOps, static_cast<WindowId>(lParam))
                    ? RedText(reinterpret_cast<HDC>(wParam))
@@ -106,7 +108,7 @@ INT_PTR CALLBACK MainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM
         SetWindowLongPtrW(window, DWLP_MSGRESULT, RefusesEndSession(dialogPhase) ? FALSE : TRUE);
         return 1;
     case WM_DEVICECHANGE:
-        return OnDeviceChange(dialogOps, wParam, static_cast<BroadcastId>(lParam)) != 0 ? 1 : 0;
+        return OnDeviceChange(dialogWindow, wParam, static_cast<BroadcastId>(lParam)) != 0 ? 1 : 0;
     default:
         return 0;
     }

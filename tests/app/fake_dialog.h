@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include "app/dialog_ops.h"
+#include "app/dialog_window.h"
 #include "app/dialog_phase.h"
 #include "link/device_session.h"
 #include "res/catalogue.h"
@@ -197,10 +198,23 @@ public:
         log.push_back(L"allow session end");
     }
 
+    // The dialog's view over these calls, as the Windows dialog draws it.
+    operator DialogWindow&() { return window_.window; }
+
     bool mainWindowEnabled = true;
     std::optional<std::wstring> sessionEndReason;
     // Input the user made and the queue still holds: commands by id.
     std::vector<std::uint16_t> queuedInput;
+
+private:
+    // Bound to its own fake for good: a fake given a fresh one's state keeps its view.
+    struct OwnWindow {
+        explicit OwnWindow(DialogOps& ops) : window(ops) {}
+        OwnWindow(const OwnWindow&) = delete;
+        OwnWindow& operator=(const OwnWindow&) { return *this; }
+        DialogWindow window;
+    };
+    OwnWindow window_{*this};
 };
 
 // The dialog over the simulated bus and a fake clock, installed as the program's

@@ -200,6 +200,7 @@ protected:
     std::size_t exchangesBefore = 0;
     std::size_t readsBefore = 0;
     std::size_t writesBefore = 0;
+    UpdateResult result{UpdateOutcome::Declined, 0xFFFF, L"none yet"};  // the last run's
 
     virtual SimConfig UnitConfig() const { return SimConfig{}; }
 
@@ -271,6 +272,13 @@ protected:
     void ExpectPeriod(bool started) {
         const auto begins = timeline.Of(Ev::Begin);
         const auto ends = timeline.Of(Ev::End);
+        // A failure before the sequence sent nothing that changes the ESC: refused.
+        if (result.outcome == UpdateOutcome::Failed) {
+            EXPECT_TRUE(started) << "failed without a sequence";
+        }
+        if (result.outcome == UpdateOutcome::Refused) {
+            EXPECT_FALSE(started) << "refused after the sequence began";
+        }
         if (!started) {
             EXPECT_TRUE(begins.empty());
             EXPECT_TRUE(ends.empty());
@@ -288,6 +296,9 @@ protected:
 
     // The one failure report, with its box, after nothing else was sent.
     void ExpectFailure(std::uint16_t textId, const wchar_t* codeLine) {
+        EXPECT_TRUE(result.outcome == UpdateOutcome::Failed || result.outcome == UpdateOutcome::Refused);
+        EXPECT_EQ(result.failureText, textId);
+        EXPECT_EQ(result.codeLine, codeLine != nullptr ? CODE_LINE_PREFIX + codeLine : L"");
         std::wstring boxText = Text(textId);
         if (codeLine != nullptr) {
             boxText += L"\r\n" + CODE_LINE_PREFIX + codeLine;
@@ -314,6 +325,7 @@ protected:
     }
 
     void ExpectSuccess() {
+        EXPECT_EQ(result.outcome, UpdateOutcome::Succeeded);
         const auto kinds = timeline.WindowKinds();
         ASSERT_GE(kinds.size(), 4u);
         EXPECT_EQ(std::vector<Ev>(kinds.end() - 4, kinds.end()),
@@ -386,7 +398,7 @@ TEST_F(FirmwareUpdateTest, Image142IsWrittenWithTheWorkedCaseProgressAndWaits) {
     ASSERT_NE(image.bytes, nullptr);
     ASSERT_EQ(image.size, 97760u);
 
-    RunFirmwareUpdate(view);
+    result = RunFirmwareUpdate(view);
 
     ExpectSuccess();
     ExpectPeriod(true);
@@ -421,7 +433,7 @@ TEST_F(FirmwareUpdateTest, Image142IsWrittenWithTheWorkedCaseProgressAndWaits) {
 
 // Every request of the sequence, byte for byte.
 TEST_F(FirmwareUpdateTest, SequenceSendsEachStepsRequestInOrder) {
-    RunFirmwareUpdate(view);
+    result = RunFirmwareUpdate(view);
 
     ExpectSuccess();
     EXPECT_EQ(requestedImageId, IMAGE_RESOURCE_ID);
@@ -470,7 +482,7 @@ TEST_P(BlockLayoutTest, BlocksFillAndProgress) {
     const LayoutCase& c = GetParam();
     UseSyntheticImage(c.size);
 
-    RunFirmwareUpdate(view);
+    result = RunFirmwareUpdate(view);
 
     ExpectSuccess();
     ExpectBlocksCarry(syntheticImage.data(), c.size);
@@ -498,7 +510,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(FirmwareUpdateTest, PullAfterLastBlockStillSucceeds) {
     RemoveUnitDuringSleep(7 + 4);
 
-    RunFirmwareUpdate(view);
+    result = RunFirmwareUpdate(view);
 
     ExpectSuccess();
     ExpectPeriod(true);
@@ -563,7 +575,7 @@ TEST_P(FailureTableTest, ReportsTheStepAndStops) {
         RemoveUnitDuringSleep(c.at);
     }
 
-    RunFirmwareUpdate(view);
+    result = RunFirmwareUpdate(view);
 
     ExpectFailure(c.text, c.codeLine);
     ExpectPeriod(true);
@@ -623,7 +635,7 @@ TEST_P(ReplyJudgementTest, AcceptsOrRefuses) {
         std::memcpy(reply + 4, &c.errorCode, 4);
     });
 
-    RunFirmwareUpdate(view);
+    result = RunFirmwareUpdate(view);
 
     ExpectPeriod(true);
     if (c.text == 0) {
@@ -656,7 +668,7 @@ TEST_P(FaultInjectionTest, FailsAtTheStepHit) {
         IDS_BLOCK_FAILED, 0,                  0};
     FaultAt(exchange, {kind, 0x0000ABCD, 87});
 
-    RunFirmwareUpdate(view);
+    result = RunFirmwareUpdate(view);
 
     ExpectPeriod(true);
     if (stepText[exchange] == 0) {
@@ -707,7 +719,7 @@ TEST_P(Image142BlockFaultTest, FailsWithTheBlockText) {
     firmwareImageLoader = LoadFirmwareImage;
     FaultAt(4 + block, {kind, 0x0105, 0});
 
-    RunFirmwareUpdate(view);
+    result = RunFirmwareUpdate(view);
 
     ExpectFailure(IDS_BLOCK_FAILED, kind == K::WriteFails   ? L"0xfffffffe-0x00000000"
                                     : kind == K::ErrorReply ? L"0x00000105-0x00000000"
@@ -754,7 +766,7 @@ TEST_P(TransferRemovalTest, FailsCleanly) {
         unit->unplugAtBlock = static_cast<std::uint32_t>(c.block);
     }
 
-    RunFirmwareUpdate(view);
+    result = RunFirmwareUpdate(view);
 
     ExpectFailure(IDS_BLOCK_FAILED, c.codeLine);
     ExpectPeriod(true);
@@ -776,7 +788,7 @@ TEST_F(FirmwareUpdateTest, NoUnitShowsTheTextAloneAndAsksNothing) {
     deviceSession.Reset();
     clock.lastError = 1167;
 
-    RunFirmwareUpdate(view);
+    result = RunFirmwareUpdate(view);
 
     EXPECT_EQ(timeline.WindowKinds(), (std::vector<Ev>{Ev::Enable, Ev::Versions, Ev::Box, Ev::Status}));
     ExpectFailure(IDS_UNIT_NOT_DETECTED, nullptr);
@@ -791,7 +803,7 @@ TEST_F(FirmwareUpdateTest, CancelAtConfirmationChangesNothing) {
     view.confirm = false;
     const std::uint64_t before = clock.now;
 
-    RunFirmwareUpdate(view);
+    result = RunFirmwareUpdate(view);
 
     EXPECT_EQ(timeline.WindowKinds(), std::vector<Ev>{Ev::Confirm});
     const Event question = timeline.Of(Ev::Confirm).at(0);
@@ -822,7 +834,7 @@ TEST_P(VersionQuestionTest, AskedOnlyFromTheImageVersionOnAndNoSendsNothing) {
     ASSERT_EQ(deviceSession.escAppInfo.escFirmwareVersion, c.version);
     view.yes = false;
 
-    RunFirmwareUpdate(view);
+    result = RunFirmwareUpdate(view);
 
     if (c.asked) {
         ASSERT_EQ(timeline.WindowKinds(), (std::vector<Ev>{Ev::Confirm, Ev::YesNo}));
@@ -841,7 +853,7 @@ TEST_P(VersionQuestionTest, AskedOnlyFromTheImageVersionOnAndNoSendsNothing) {
 }
 
 TEST_P(VersionQuestionTest, YesRunsTheUpdate) {
-    RunFirmwareUpdate(view);
+    result = RunFirmwareUpdate(view);
 
     EXPECT_EQ(timeline.Count(Ev::YesNo), GetParam().asked ? 1u : 0u);
     ExpectSuccess();
@@ -887,7 +899,7 @@ TEST_P(ChangeDuringQuestionTest, FailsAsTheLockStepWithoutSendingAnything) {
     };
     (c.duringConfirmation ? view.whileConfirmOpen : view.whileYesNoOpen) = change;
 
-    RunFirmwareUpdate(view);
+    result = RunFirmwareUpdate(view);
 
     ExpectFailure(IDS_LOCK_FAILED, nullptr);
     ExpectPeriod(false);
@@ -924,7 +936,7 @@ TEST_P(RefusedImageTest, FailsBeforeAnyExchange) {
     refusedImage = {c.bytes ? bytes : nullptr, c.size};
     firmwareImageLoader = RefusedImageLoader;
 
-    RunFirmwareUpdate(view);
+    result = RunFirmwareUpdate(view);
 
     ExpectFailure(IDS_UPDATE_FAILED, nullptr);
     ExpectPeriod(false);
@@ -984,7 +996,8 @@ TEST_P(EscChangeTest, BeforeThePressShowsTheEscNowAndAsksNothing) {
     const EscChangeCase& c = GetParam();
     c.change(*unit);
 
-    const UpdateOutcome outcome = RunFirmwareUpdate(view);
+    result = RunFirmwareUpdate(view);
+    const UpdateOutcome outcome = result.outcome;
 
     if (!c.matters) {
         EXPECT_EQ(outcome, UpdateOutcome::Succeeded);
@@ -1013,7 +1026,8 @@ TEST_P(EscChangeTest, DuringTheQuestionsFailsBeforeTheLock) {
     const EscChangeCase& c = GetParam();
     view.whileConfirmOpen = [this, &c] { c.change(*unit); };
 
-    const UpdateOutcome outcome = RunFirmwareUpdate(view);
+    result = RunFirmwareUpdate(view);
+    const UpdateOutcome outcome = result.outcome;
 
     if (!c.matters) {
         EXPECT_EQ(outcome, UpdateOutcome::Succeeded);
@@ -1049,8 +1063,11 @@ TEST_F(EscSwapDuringVersionQuestionTest, FailsBeforeTheLock) {
         unit->ConnectEsc(foreign);
     };
 
-    EXPECT_EQ(RunFirmwareUpdate(view), UpdateOutcome::Failed);
+    result = RunFirmwareUpdate(view);
 
+    EXPECT_EQ(result.outcome, UpdateOutcome::Failed);
+    EXPECT_EQ(result.failureText, IDS_LOCK_FAILED);
+    EXPECT_EQ(result.codeLine, L"");
     ExpectFailureBox(Text(IDS_LOCK_FAILED) + L"\r\n" + Text(IDS_ESC_CHANGED));
     EXPECT_EQ(unit->commandCount[CMD_SYSTEM_LOCK], 0u);
     EXPECT_EQ(unit->commandCount[CMD_ERASE], 0u);
@@ -1070,14 +1087,22 @@ TEST_P(CheckFaultTest, FailsWithNothingWritten) {
     const auto [exchange, kind] = GetParam();
     unit->faults[exchangesBefore - CHECK_EXCHANGES + exchange] = {kind, 0x0000ABCD, 87};
 
-    const UpdateOutcome outcome = RunFirmwareUpdate(view);
+    result = RunFirmwareUpdate(view);
 
     const bool atPress = exchange < CHECK_EXCHANGES / 2;
     const bool identifyRefused = kind == K::ErrorReply && exchange % 3 == 0;
-    EXPECT_EQ(outcome, identifyRefused && atPress ? UpdateOutcome::EscChanged : UpdateOutcome::Failed);
+    // At the press nothing was sent but the identification: refused; in the sequence,
+    // the lock step failed.
+    EXPECT_EQ(result.outcome, identifyRefused && atPress ? UpdateOutcome::EscChanged
+                              : atPress                  ? UpdateOutcome::Refused
+                                                         : UpdateOutcome::Failed);
     const wchar_t* codeLine = kind == K::WriteFails   ? L"0xfffffffe-0x00000057"
                               : kind != K::ErrorReply ? L"0xfffffffd-0x00000057"
                                                       : nullptr;
+    if (!identifyRefused) {
+        EXPECT_EQ(result.failureText, atPress ? IDS_UNIT_NOT_DETECTED : IDS_LOCK_FAILED);
+        EXPECT_EQ(result.codeLine, CODE_LINE_PREFIX + (kind == K::ErrorReply ? L"0x0000abcd-0x00000000" : codeLine));
+    }
     if (identifyRefused) {
         // The identify reply's status is not looked at: its bytes (zero here) say the ESC
         // is not ready, which is a changed ESC.
@@ -1115,7 +1140,7 @@ INSTANTIATE_TEST_SUITE_P(Exchanges, CheckFaultTest, ::testing::ValuesIn(EveryChe
 
 // The sequence's identification follows a step's wait, and the lock follows it at once.
 TEST_F(FirmwareUpdateTest, SequenceBeginsWithAWaitThenTheIdentification) {
-    ASSERT_EQ(RunFirmwareUpdate(view), UpdateOutcome::Succeeded);
+    ASSERT_EQ(RunFirmwareUpdate(view).outcome, UpdateOutcome::Succeeded);
 
     const std::vector<std::uint8_t> commands = unit->Commands();
     const std::vector<std::uint8_t> first(commands.end() - static_cast<std::ptrdiff_t>(SentInAll()),
@@ -1140,8 +1165,9 @@ TEST_F(FirmwareUpdateTest, SequenceBeginsWithAWaitThenTheIdentification) {
 TEST_F(FirmwareUpdateTest, UnpreparedFrontEndRefusesBeforeTheSequence) {
     view.prepares = false;
 
-    EXPECT_EQ(RunFirmwareUpdate(view), UpdateOutcome::Failed);
+    result = RunFirmwareUpdate(view);
 
+    EXPECT_EQ(result.outcome, UpdateOutcome::Refused);
     ExpectFailure(IDS_PREPARE_FAILED, nullptr);
     ExpectPeriod(false);
     EXPECT_EQ(SentInAll(), 3u) << "only the identification when the update began";
