@@ -1,4 +1,4 @@
-#include "cli/language.h"
+#include "res/language.h"
 
 #include <cstring>
 

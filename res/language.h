@@ -1,4 +1,4 @@
-// Which language the terminal program speaks.
+// Which language the programs speak on POSIX systems, from the locale.
 #pragma once
 
 #include "res/catalogue.h"

@@ -16,7 +16,8 @@
 
 #include "app/dialog_phase.h"
 #include "app/status_flow.h"
-#include "cli/language.h"
+#include "res/language.h"
+#include "link/posix/instance_lock_posix.h"
 #include "cli/terminal_text.h"
 #include "link/posix/last_error_posix.h"
 #include "update/linux/sleep_inhibitor_linux.h"
@@ -29,9 +30,6 @@ char interruptText[INTERRUPT_TEXT_CAPACITY];
 volatile std::sig_atomic_t interruptTextLength = 0;
 volatile std::sig_atomic_t interruptEnds = 1;
 volatile std::sig_atomic_t interruptExitStatus = 130;
-
-// Who holds off sleep, as the desktop names it.
-constexpr const char* SLEEP_INHIBITOR_WHO = "QUORVEX ORVANTA 90 FW Updater";
 
 // Ctrl-C, Ctrl-\, the terminal closing and a plain kill.
 constexpr int INTERRUPTS[] = {SIGINT, SIGQUIT, SIGHUP, SIGTERM};
@@ -207,29 +205,7 @@ CatalogueLanguage PosixCliPlatform::EnvironmentLanguage() {
 }
 
 bool PosixCliPlatform::HoldInstance() {
-    // In the user's runtime folder, else one name per user in /tmp: the lock keeps two
-    // copies of one user from talking to the unit at once.
-    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-    const std::string path = runtime != nullptr && *runtime == '/'
-                                 ? std::string(runtime) + "/" + lockName_ + ".lock"
-                                 : "/tmp/" + lockName_ + "-" + std::to_string(getuid()) + ".lock";
-    lockFile_ = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
-    struct stat owner {};
-    if (lockFile_ >= 0 && (fstat(lockFile_, &owner) != 0 || owner.st_uid != getuid())) {
-        // Someone else's file in a shared folder cannot stand for this user's copies. The
-        // unit itself is locked while it is open (the HID host), whatever happens here.
-        close(lockFile_);
-        lockFile_ = -1;
-    }
-    if (lockFile_ < 0) {
-        return true;
-    }
-    while (flock(lockFile_, LOCK_EX | LOCK_NB) != 0) {
-        if (errno != EINTR) {
-            return errno != EWOULDBLOCK;
-        }
-    }
-    return true;
+    return HoldInstanceLock(lockName_, lockFile_) != InstanceLock::HeldByAnother;
 }
 
 std::FILE* PosixCliPlatform::OpenLog(const std::string& path) {
@@ -274,9 +250,7 @@ CliPlatform::Wait PosixCliPlatform::WaitForEvent(DeviceEventSource& source, Devi
     for (;;) {
         DeviceEvent event;
         if (source.ReadEvent(event)) {
-            change.event = event.kind == DeviceEventKind::Arrival ? DBT_EVENT_DEVICE_ARRIVAL
-                                                                   : DBT_EVENT_DEVICE_REMOVE_COMPLETE;
-            change.name = event.path;
+            change = ChangeOf(event);
             return Wait::Change;
         }
         int left = -1;

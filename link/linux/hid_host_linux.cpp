@@ -114,13 +114,13 @@ bool ReadDescriptorIoctl(int fd, std::vector<std::uint8_t>& descriptor) {
 
 // Waits until fd is ready for events or the deadline has passed. False with errno set:
 // ETIMEDOUT, ENODEV when the device hung up or failed, or poll's own error.
-bool WaitReady(int fd, short events, std::int64_t deadline) {
+bool WaitReady(LinuxHidHost::PollFunction wait, int fd, short events, std::int64_t deadline) {
     for (;;) {
         const std::int64_t left = deadline - NowNanos();
         const int timeout =
             left <= 0 ? 0 : static_cast<int>(std::min<std::int64_t>((left + 999'999) / 1'000'000, INT_MAX));
         pollfd entry{fd, events, 0};
-        const int ready = poll(&entry, 1, timeout);
+        const int ready = wait(&entry, 1, timeout);
         if (ready < 0) {
             if (errno == EINTR) {
                 continue;  // the deadline stays
@@ -283,7 +283,7 @@ bool LinuxHidHost::Write(DeviceHandle handle, const std::uint8_t* report, std::u
     const int fd = static_cast<int>(handle);
     const std::int64_t deadline = Deadline(timeoutMs);
     for (;;) {
-        if (!WaitReady(fd, POLLOUT, deadline)) {
+        if (!WaitReady(poll_, fd, POLLOUT, deadline)) {
             return Fail(errno);
         }
         const ssize_t written = write(fd, report, length);
@@ -303,7 +303,7 @@ bool LinuxHidHost::Read(DeviceHandle handle, std::uint8_t* report, std::uint32_t
     const int fd = static_cast<int>(handle);
     const std::int64_t deadline = Deadline(timeoutMs);
     for (;;) {
-        if (!WaitReady(fd, POLLIN, deadline)) {
+        if (!WaitReady(poll_, fd, POLLIN, deadline)) {
             return Fail(errno);
         }
         const ssize_t got = read(fd, report, length);

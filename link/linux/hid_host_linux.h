@@ -6,6 +6,8 @@
 
 #include "link/hid_host.h"
 
+#include <poll.h>
+
 struct udev;
 
 class LinuxHidHost : public HidHost {
@@ -14,6 +16,11 @@ public:
     ~LinuxHidHost() override;
     LinuxHidHost(const LinuxHidHost&) = delete;
     LinuxHidHost& operator=(const LinuxHidHost&) = delete;
+
+    // How a transfer waits for its node, with poll's contract: poll itself unless a
+    // window's program keeps its windows alive meanwhile.
+    using PollFunction = int (*)(pollfd* entries, nfds_t count, int timeoutMs);
+    void SetPoll(PollFunction wait) { poll_ = wait; }
 
     // Every hidraw device with a node, by hidraw number; the path is the node
     // (/dev/hidrawN), the ids come from the parent HID device's HID_ID.
@@ -50,4 +57,5 @@ private:
     std::map<DeviceHandle, std::string> nodeNames_;  // hidrawN of each open handle
     bool lastOpenDenied_ = false;
     bool lastOpenBusy_ = false;
+    PollFunction poll_ = ::poll;
 };

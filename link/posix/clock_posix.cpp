@@ -76,18 +76,26 @@ void PosixClock::Sleep(std::uint32_t ms) {
     // often past the deadline.
     const std::int64_t wakeUp = deadline - FinishNanos();
     if (wakeUp > NowNanos()) {
-        // An absolute wake-up time: a signal that interrupts the sleep cannot make the
-        // wait shorter or add drift when it is resumed.
-        const timespec at{static_cast<time_t>(wakeUp / NANOS_PER_SECOND),
-                          static_cast<long>(wakeUp % NANOS_PER_SECOND)};
-        while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &at, nullptr) == EINTR) {
-        }
+        SleepUntil(wakeUp);
         const std::int64_t woke = NowNanos();
         const std::lock_guard<std::mutex> hold(marginLock_);
         margin_.Note(woke - wakeUp);
     }
     while (NowNanos() < deadline) {
     }
+}
+
+void PosixClock::SleepUntil(std::int64_t wakeUpNanos) {
+    // An absolute wake-up time: a signal that interrupts the sleep cannot make the wait
+    // shorter or add drift when it is resumed.
+    const timespec at{static_cast<time_t>(wakeUpNanos / NANOS_PER_SECOND),
+                      static_cast<long>(wakeUpNanos % NANOS_PER_SECOND)};
+    while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &at, nullptr) == EINTR) {
+    }
+}
+
+std::int64_t PosixClock::MonotonicNanos() {
+    return NowNanos();
 }
 
 std::int64_t PosixClock::FinishNanos() {

@@ -53,9 +53,16 @@ public:
 
     // The margin the next wait will finish against the clock.
     std::int64_t FinishNanos();
+    // The clock the waits are measured against (CLOCK_MONOTONIC), in nanoseconds.
+    static std::int64_t MonotonicNanos();
 
     // The time slice asked for during the update: the least the kernel grants.
     static constexpr std::uint64_t UPDATE_SLICE_NANOS = 100'000;
+
+protected:
+    // Sleeps until the monotonic time wakeUpNanos; a window's program keeps its windows
+    // alive meanwhile (never waking later than that time by more than a sleep would).
+    virtual void SleepUntil(std::int64_t wakeUpNanos);
 
 private:
     std::mutex marginLock_;  // waits may come from more than one thread

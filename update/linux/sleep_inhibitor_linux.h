@@ -5,6 +5,9 @@
 
 #include <string>
 
+// Who holds the lock, as the desktop names it.
+constexpr const char* SLEEP_INHIBITOR_WHO = "QUORVEX ORVANTA 90 FW Updater";
+
 enum class InhibitResult {
     Held,         // the lock is held until ReleaseSleepInhibitor
     Unavailable,  // no system bus, or no logind on it: this system has no way
