@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "cli/command_line.h"
-#include "cli/language.h"
+#include "res/language.h"
 
 namespace {
 
