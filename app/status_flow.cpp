@@ -8,6 +8,7 @@
 #include "link/device_session.h"
 #include "link/link.h"
 #include "res/resource.h"
+#include "res/terminal_texts.h"
 #include "update/firmware_update.h"
 
 namespace {
@@ -29,11 +30,21 @@ wchar_t FoldAscii(wchar_t c) {
 unsigned acceptedChecks = 0;
 std::uint16_t lastConnectionStatus = 0;
 
+// What to do when no unit could be opened: the search may have passed over one this user
+// may not open (no udev rule) or one another program holds; else the connection hint.
+std::uint16_t NoUnitHint() {
+    if (UnitDeniedAtLastOpen()) {
+        return TXT_NO_PERMISSION;
+    }
+    return UnitBusyAtLastOpen() ? TXT_UNIT_IN_USE : IDS_HINT;
+}
+
 // Decides what the status box says about the unit opened (opened: OpenUnit's code).
 void DecideConnection(DialogView& view, CheckForm form, std::int32_t opened) {
-    if (opened != LINK_OK && form == CheckForm::Arrival) {
+    if (opened != LINK_OK && form == CheckForm::Arrival && NoUnitHint() == IDS_HINT) {
         // An arrival that brings no usable unit is not reported; a unit opened before
-        // its identification failed stays held until it is removed.
+        // its identification failed stays held until it is removed. One this user may
+        // not open, or one another program holds, is: something can be done about it.
         return;
     }
 
@@ -76,7 +87,7 @@ void DecideConnection(DialogView& view, CheckForm form, std::int32_t opened) {
             supersededByArrival = acceptedChecks != acceptedBefore;
         }
         if (!supersededByArrival) {
-            ShowStatusWithHint(view, status);
+            ShowStatusWithHint(view, status, status == IDS_NO_UNIT ? NoUnitHint() : IDS_HINT);
         }
     }
 
@@ -122,10 +133,10 @@ void SetUpdateEnabled(DialogView& view, bool enabled) {
     view.EnableUpdate(enabled);
 }
 
-void ShowStatusWithHint(DialogView& view, std::uint16_t id) {
+void ShowStatusWithHint(DialogView& view, std::uint16_t id, std::uint16_t hintId) {
     std::wstring text = LoadMessage(view, id);
     AppendBounded(text, HINT_SEPARATOR, TEXT_CAPACITY);
-    view.ShowStatus(text, LoadMessage(view, IDS_HINT));
+    view.ShowStatus(text, LoadMessage(view, hintId));
 }
 
 void InitMainDialog(DialogView& view) {

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "app/dialog_view.h"
+#include "res/resource.h"
 
 struct DeviceChange;
 
@@ -28,8 +29,9 @@ std::wstring LoadMessage(DialogView& view, std::uint16_t id);
 void SetStatusText(DialogView& view, const std::wstring& text);
 void SetUpdateEnabled(DialogView& view, bool enabled);
 
-// The status text, a blank line and the connection hint.
-void ShowStatusWithHint(DialogView& view, std::uint16_t id);
+// The status text, a blank line and the connection hint (or, for no unit, what to do
+// about one that was found but could not be opened).
+void ShowStatusWithHint(DialogView& view, std::uint16_t id, std::uint16_t hintId = IDS_HINT);
 
 // Dialog initialisation: title, icon and labels, device changes followed (ending the
 // dialog with 1 when that fails), the connection checked, waiting changes handled.

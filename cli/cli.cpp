@@ -54,15 +54,10 @@ bool UnitInUse() {
     return LastConnectionStatus() == IDS_NO_UNIT && UnitHeldByAnother();
 }
 
-// The status and the version lines; for a unit that may not be opened or is in use,
-// what to do.
-void PrintCheck(TerminalView& view, std::int32_t exitStatus) {
+// The status and the version lines; for a unit that may not be opened or is in use, the
+// status says what to do.
+void PrintCheck(TerminalView& view) {
     view.PrintStatusIfChanged();
-    if (exitStatus == EXIT_NO_PERMISSION) {
-        view.Print(OutputStream::Error, L"\n" + view.WideText(TXT_NO_PERMISSION));
-    } else if (UnitInUse()) {
-        view.Print(OutputStream::Error, L"\n" + view.WideText(TXT_UNIT_IN_USE));
-    }
 }
 
 std::int32_t Status(TerminalView& view, bool json) {
@@ -87,7 +82,7 @@ std::int32_t Status(TerminalView& view, bool json) {
         report.escVersion = view.Versions().esc;
         view.Print(OutputStream::Out, StatusJson(report));
     } else {
-        PrintCheck(view, exitStatus);
+        PrintCheck(view);
     }
     CloseMainDialog(view);
     return exitStatus;
@@ -95,7 +90,7 @@ std::int32_t Status(TerminalView& view, bool json) {
 
 std::int32_t Update(TerminalView& view, bool yes) {
     const std::int32_t checked = Check(view);
-    PrintCheck(view, checked);
+    PrintCheck(view);
     if (checked != EXIT_READY) {
         CloseMainDialog(view);
         return checked;
@@ -141,8 +136,8 @@ std::int32_t Watch(TerminalView& view, CliPlatform& platform) {
         return EXIT_FAILURE_OTHER;
     }
     view.Print(OutputStream::Out, view.WideText(TXT_WATCHING) + L"\n");
-    const std::int32_t checked = Check(view);
-    PrintCheck(view, checked);
+    Check(view);
+    PrintCheck(view);
 
     // A unit another program holds is free again without any event: while one is in use,
     // the search is made again now and then, as an arrival would make it.
@@ -171,13 +166,6 @@ std::int32_t Watch(TerminalView& view, CliPlatform& platform) {
         }
         if (!arrival || unitWasOpen) {
             continue;  // a removal leaves a unit in use as it was
-        }
-        if (UnitDeniedAtLastOpen() && waited == CliPlatform::Wait::Change) {
-            view.Print(OutputStream::Error, view.WideText(TXT_NO_PERMISSION));
-        }
-        // Said once, when the unit is first found in use.
-        if (UnitHeldByAnother() && !inUse) {
-            view.Print(OutputStream::Error, view.WideText(TXT_UNIT_IN_USE));
         }
         inUse = UnitHeldByAnother();
     }

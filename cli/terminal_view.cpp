@@ -74,7 +74,7 @@ bool TerminalView::PrintStatusIfChanged(const std::string& before) {
 }
 
 std::wstring TerminalView::LoadText(std::uint16_t id) {
-    const wchar_t* text = CatalogueText(id, language_);
+    const wchar_t* text = AnyCatalogueText(id, language_);
     return text != nullptr ? text : L"";
 }
 

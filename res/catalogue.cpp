@@ -34,3 +34,8 @@ std::span<const CatalogueEntry> TerminalCatalogueEntries() {
 const wchar_t* TerminalText(std::uint16_t id, CatalogueLanguage language) {
     return Lookup(TerminalCatalogueEntries(), id, language);
 }
+
+const wchar_t* AnyCatalogueText(std::uint16_t id, CatalogueLanguage language) {
+    const wchar_t* text = CatalogueText(id, language);
+    return text != nullptr ? text : TerminalText(id, language);
+}

@@ -25,3 +25,7 @@ std::span<const CatalogueEntry> CatalogueEntries();
 // catalogue but outside the dialog's string tables; ids in res/terminal_texts.h.
 const wchar_t* TerminalText(std::uint16_t id, CatalogueLanguage language);
 std::span<const CatalogueEntry> TerminalCatalogueEntries();
+
+// Either: the dialog's text of id, else the terminal program's; null for neither. For the
+// programs that take their texts from this catalogue rather than the string tables.
+const wchar_t* AnyCatalogueText(std::uint16_t id, CatalogueLanguage language);

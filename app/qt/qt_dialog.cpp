@@ -141,7 +141,7 @@ QWidget* QtDialog::FrontWindow() {
 }
 
 std::wstring QtDialog::LoadText(std::uint16_t id) {
-    const wchar_t* text = CatalogueText(id, language_);
+    const wchar_t* text = AnyCatalogueText(id, language_);
     return text != nullptr ? text : L"";
 }
 

@@ -75,7 +75,9 @@ public:
     }
 
     std::wstring LoadResourceText(std::uint16_t id) override {
-        const wchar_t* text = CatalogueText(id, language);
+        // Either table: the Windows host never reports a unit it may not open or one in
+        // use, whose advice only the terminal texts carry, but the simulated bus does.
+        const wchar_t* text = AnyCatalogueText(id, language);
         return text == nullptr ? std::wstring() : std::wstring(text);
     }
     void SetClassIcon(std::uint16_t iconId) override {
@@ -246,5 +248,5 @@ protected:
         deviceNotification = 0;
     }
 
-    std::wstring Msg(std::uint16_t id) const { return CatalogueText(id, dialog.language); }
+    std::wstring Msg(std::uint16_t id) const { return AnyCatalogueText(id, dialog.language); }
 };

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "app/status_flow.h"
+#include "res/terminal_texts.h"
 #include "tests/app/fake_dialog.h"
 #include "sim/sim_unit.h"
 
@@ -65,7 +66,9 @@ constexpr Shown READY_TUNE_BOX{L"2.3", L"1.0.5", L"3.2", L"TUNE-BOX"};
 
 class StatusFlow : public DialogTest {
 protected:
-    std::wstring WithHint(std::uint16_t id) const { return Msg(id) + L"\r\n\r\n" + Msg(IDS_HINT); }
+    std::wstring WithHint(std::uint16_t id, std::uint16_t hint = IDS_HINT) const {
+        return Msg(id) + L"\r\n\r\n" + Msg(hint);
+    }
     std::wstring ForeignBoxText() const { return Replace(Msg(IDS_INCOMPATIBLE_ESC), L"%s", L"ORVANTA 90"); }
 
     std::int32_t Arrive(std::uint32_t deviceType = 5) {
@@ -98,11 +101,11 @@ protected:
                 std::wstring(L"item 40010 ") + shown.label};
     }
     // The status writes of ShowStatusWithHint for id.
-    std::vector<std::wstring> HintLog(std::uint16_t id) const {
+    std::vector<std::wstring> HintLog(std::uint16_t id, std::uint16_t hint = IDS_HINT) const {
         const std::wstring first = Msg(id) + L"\r\n\r\n";
         return {L"text 40004 " + first, L"length 40004",
-                L"read 40004 " + std::to_wstring(first.size() + Msg(IDS_HINT).size() + 1),
-                L"text 40004 " + WithHint(id)};
+                L"read 40004 " + std::to_wstring(first.size() + Msg(hint).size() + 1),
+                L"text 40004 " + WithHint(id, hint)};
     }
     std::vector<std::wstring> LogSince(std::size_t from) const {
         return {dialog.log.begin() + static_cast<std::ptrdiff_t>(from), dialog.log.end()};
@@ -188,6 +191,7 @@ struct StartCase {
     Plugger plug;
     std::uint16_t status;  // IDS_READY: accepted
     Shown shown{};         // what an accepted unit shows
+    std::uint16_t hint = IDS_HINT;  // after a status other than ready
 };
 
 class StartUp : public StatusFlow, public ::testing::WithParamInterface<std::tuple<StartCase, CatalogueLanguage>> {};
@@ -208,7 +212,7 @@ TEST_P(StartUp, DecidesStatusUpdateButtonAndRefreshesVersionsLast) {
         return;
     }
 
-    EXPECT_EQ(dialog.Status(), WithHint(test.status));
+    EXPECT_EQ(dialog.Status(), WithHint(test.status, test.hint));
     ExpectNoUnitState();
     const std::size_t disable =
         std::find(dialog.log.begin(), dialog.log.end(), L"enable 1002 0") - dialog.log.begin();
@@ -226,14 +230,17 @@ TEST_P(StartUp, DecidesStatusUpdateButtonAndRefreshesVersionsLast) {
     } else {
         EXPECT_TRUE(dialog.boxes.empty());
     }
-    tail = Join({tail, HintLog(test.status), NoUnitVersionLog()});
+    tail = Join({tail, HintLog(test.status, test.hint), NoUnitVersionLog()});
     EXPECT_EQ(LogSince(disable), tail);
 }
 
 const StartCase START_CASES[] = {
     {"no_device", [](SimHidHost&) {}, IDS_NO_UNIT},
     {"keyboard_only", KEYBOARD_ONLY, IDS_NO_UNIT},
-    {"unit_not_openable", UNOPENABLE_UNIT, IDS_NO_UNIT},
+    // The search passed over a unit this user may not open: what to do about it, in
+    // place of the connection hint.
+    {"unit_not_openable", UNOPENABLE_UNIT, IDS_NO_UNIT, {}, TXT_NO_PERMISSION},
+    {"unit_held_by_another", Scenario("in-use"), IDS_NO_UNIT, {}, TXT_UNIT_IN_USE},
     {"identification_fails", Scenario("silent"), IDS_NO_UNIT},
     {"wrong_mode", Scenario("wrong-mode"), IDS_WRONG_MODE},
     {"no_esc", Scenario("no-esc"), IDS_NO_ESC},
@@ -272,6 +279,7 @@ struct ArrivalCase {
     Plugger plug;
     std::uint16_t status;  // 0: nothing at all is done
     bool held;             // the unit stays open though nothing is shown
+    std::uint16_t hint = IDS_HINT;  // after a status other than ready
 };
 
 class Arrival : public StatusFlow, public ::testing::WithParamInterface<ArrivalCase> {};
@@ -298,7 +306,7 @@ TEST_P(Arrival, ChecksTheConnectionInItsArrivalForm) {
         EXPECT_EQ(LogSince(before), Join({{L"text 40004 " + Msg(IDS_READY)}, VersionLog(READY_TUNE_BOX), {L"enable 1002 1"}}));
         return;
     }
-    EXPECT_EQ(dialog.Status(), WithHint(test.status));
+    EXPECT_EQ(dialog.Status(), WithHint(test.status, test.hint));
     EXPECT_EQ(deviceSession.handle, NO_DEVICE_HANDLE);
     EXPECT_EQ(bus.OpenHandleCount(), 0u);
     EXPECT_FALSE(dialog.Enabled(IDC_UPDATE));
@@ -310,12 +318,14 @@ TEST_P(Arrival, ChecksTheConnectionInItsArrivalForm) {
         EXPECT_EQ(dialog.boxes[0].statusText, statusBefore) << "the box comes before the status text";
         expected.push_back(L"box 64");
     }
-    EXPECT_EQ(LogSince(before), Join({expected, HintLog(test.status)})) << "no version refresh";
+    EXPECT_EQ(LogSince(before), Join({expected, HintLog(test.status, test.hint)})) << "no version refresh";
 }
 
 const ArrivalCase ARRIVAL_CASES[] = {
     {"keyboard_only", KEYBOARD_ONLY, 0, false},
-    {"unit_not_openable", UNOPENABLE_UNIT, 0, false},
+    // What to do about a unit that came but cannot be opened is said; nothing else is.
+    {"unit_not_openable", UNOPENABLE_UNIT, IDS_NO_UNIT, false, TXT_NO_PERMISSION},
+    {"unit_held_by_another", Scenario("in-use"), IDS_NO_UNIT, false, TXT_UNIT_IN_USE},
     {"identification_fails_unit_held", Scenario("silent"), 0, true},
     {"wrong_mode", Scenario("wrong-mode"), IDS_WRONG_MODE, false},
     {"no_esc", Scenario("no-esc"), IDS_NO_ESC, false},

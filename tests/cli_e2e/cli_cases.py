@@ -428,8 +428,9 @@ STATUS_TABLE = {
     "wrong-mode": ("wrong-mode", [], "en", 3, [T(40015), HINT], []),
     "no-esc": ("no-esc", [], "en", 4, [T(40016), HINT], []),
     "foreign-esc": ("foreign-esc", [], "en", 5, [T(40033), T(40034, MODEL_NAME), T(40035), HINT], []),
-    "no-permission": ("no-permission", [], "en", 8, [T(40017), HINT], [T(41003)]),
-    "in-use": ("in-use", [], "en", 6, [T(40017), HINT], [T(41015)]),
+    # A unit found that cannot be opened: what to do about it, in place of the hint.
+    "no-permission": ("no-permission", [], "en", 8, [T(40017), T(41003)], []),
+    "in-use": ("in-use", [], "en", 6, [T(40017), T(41015)], []),
     "puck": ("puck", [], "en", 0, [T(40000), Row("TUNEPUCK", "2.3"), Row(40041, "3.2")], []),
     "no-firmware": ("no-firmware", [], "en", 0, [T(40000), Row("TUNE-BOX", "2.3"), Row(40041, "-" * 10)], []),
     "lang-de": ("none", ["--lang", "de"], "de", 2, [T(40017), HINT], []),
