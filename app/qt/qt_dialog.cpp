@@ -38,6 +38,7 @@ QString Shown(const std::wstring& text) {
 }  // namespace
 
 ProgressWindow::ProgressWindow(QWidget* owner, const QString& caption) : QDialog(owner), bar_(new QProgressBar) {
+    setObjectName(QStringLiteral("progress"));
     setWindowTitle(caption);
     setAccessibleName(caption);
     bar_->setRange(0, 100);
@@ -65,9 +66,12 @@ QtDialog::QtDialog(CatalogueLanguage language, std::function<bool(const std::wst
 
     auto* group = new QGroupBox(QString::fromWCharArray(TemplateText(TemplateTextId::VersionGroup, language)));
     auto* rows = new QGridLayout(group);
+    static const char* const ROWS[] = {"unit", "bootloader", "esc"};
     for (int row = 0; row < 3; ++row) {
         rowLabels_[row] = new QLabel;
         versions_[row] = new QLabel;
+        rowLabels_[row]->setObjectName(QStringLiteral("%1Label").arg(QLatin1String(ROWS[row])));
+        versions_[row]->setObjectName(QStringLiteral("%1Version").arg(QLatin1String(ROWS[row])));
         versions_[row]->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
         versions_[row]->setTextFormat(Qt::PlainText);
         rowLabels_[row]->setTextFormat(Qt::PlainText);
@@ -83,6 +87,7 @@ QtDialog::QtDialog(CatalogueLanguage language, std::function<bool(const std::wst
     }
 
     logo_ = new QLabel;
+    logo_->setObjectName(QStringLiteral("logo"));
     logo_->setAccessibleName(QStringLiteral("QUORVEX"));
     logo_->setAlignment(Qt::AlignCenter);
 
@@ -92,6 +97,7 @@ QtDialog::QtDialog(CatalogueLanguage language, std::function<bool(const std::wst
 
     auto* hint = new QLabel(QString::fromWCharArray(TemplateText(TemplateTextId::HintLabel, language)));
     status_ = new QPlainTextEdit;
+    status_->setObjectName(QStringLiteral("status"));
     status_->setReadOnly(true);
     status_->setMinimumSize(STATUS_MIN_WIDTH, STATUS_MIN_HEIGHT);
     status_->setAccessibleName(hint->text());
@@ -100,6 +106,8 @@ QtDialog::QtDialog(CatalogueLanguage language, std::function<bool(const std::wst
 
     updateButton_ = new QPushButton(QString::fromWCharArray(TemplateText(TemplateTextId::UpdateButton, language)));
     closeButton_ = new QPushButton(QString::fromWCharArray(TemplateText(TemplateTextId::CloseButton, language)));
+    updateButton_->setObjectName(QStringLiteral("update"));
+    closeButton_->setObjectName(QStringLiteral("close"));
     updateButton_->setEnabled(false);
     closeButton_->setDefault(true);
     connect(updateButton_, &QPushButton::clicked, this, [this] { Command(COMMAND_UPDATE); });
@@ -209,7 +217,9 @@ void QtDialog::Finish(std::int32_t result) {
     finished_ = true;
     result_ = result;
     hide();
-    QCoreApplication::exit(result);
+    if (finish_) {
+        finish_(result);
+    }
 }
 
 void QtDialog::OpenProgress(const std::wstring& caption) {
@@ -221,8 +231,10 @@ void QtDialog::OpenProgress(const std::wstring& caption) {
     if (progress_->windowHandle() != nullptr && windowHandle() != nullptr) {
         progress_->windowHandle()->setTransientParent(windowHandle());
     }
-    // Centred on the main window.
-    progress_->move(frameGeometry().center() - progress_->rect().center());
+    // Centred on the main window, at the size it will be shown with.
+    progress_->ensurePolished();
+    progress_->adjustSize();
+    progress_->move(frameGeometry().center() - QPoint(progress_->width() / 2, progress_->height() / 2));
     progress_->show();
     progress_->raise();
 }

@@ -43,6 +43,8 @@ public:
 
     // The update the Update button runs.
     void SetUpdateView(UpdateView& update) { update_ = &update; }
+    // What ends the program when the dialog has ended (the event loop's exit).
+    void OnFinish(std::function<void(int)> finish) { finish_ = std::move(finish); }
     // Whether the dialog has ended (Finish), and with which result.
     bool Finished() const { return finished_; }
     int Result() const { return result_; }
@@ -84,6 +86,7 @@ private:
     CatalogueLanguage language_;
     std::function<bool(const std::wstring&)> prepare_;
     std::function<void()> release_;
+    std::function<void(int)> finish_;
     UpdateView* update_ = nullptr;
     QLabel* rowLabels_[3];
     QLabel* versions_[3];

@@ -82,6 +82,8 @@ int RunQtProgram(int argc, char** argv, const std::string& instanceName, DeviceE
         });
     MainDialog update(dialog);
     dialog.SetUpdateView(update);
+    // Before the loop runs (the dialog could not start) there is nothing to end.
+    dialog.OnFinish([](int result) { QCoreApplication::exit(result); });
 
     QLocalServer server;
     QLocalServer::removeServer(socketPath);
