@@ -23,6 +23,11 @@
 #include <psapi.h>
 #else
 #include "link/posix/clock_posix.h"
+#ifdef ORV_BENCH_QT
+#include <QApplication>
+#include "app/qt/qt_dialog.h"
+#include "app/qt/qt_waits.h"
+#endif
 #include <cstdlib>
 #include <cstring>
 #include <sys/resource.h>
@@ -113,7 +118,11 @@ std::string TimerKind(Win32Clock& clock) {
                                   : "waitable timer, timer period 1 ms during the update";
 }
 #else
+#ifdef ORV_BENCH_QT
+const char* const PLATFORM = "native build, the Qt window's waits (event loop serviced)";
+#else
 const char* const PLATFORM = "native build";
+#endif
 
 double CpuSeconds() {
     timespec cpu;
@@ -161,6 +170,16 @@ double Quantile(const std::vector<double>& sorted, double q) {
 int main() {
 #ifdef _WIN32
     Win32Clock platformClock;
+#elif defined(ORV_BENCH_QT)
+    // The window's waits run its event loop while a window is up to be painted.
+    setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    int argc = 1;
+    char name[] = "bench_update_qt";
+    char* argv[] = {name, nullptr};
+    QApplication app(argc, argv);
+    QtDialog window(CatalogueLanguage::English, nullptr, nullptr);
+    window.show();
+    QtClock platformClock;
 #else
     PosixClock platformClock;
 #endif
