@@ -1261,7 +1261,9 @@ def demo(ctx, out, scenario, language):
     shots = []
 
     def shot(name, acc):
-        x, y, w, h = ctx.ui.extents(acc)
+        # The extents are in the window's device-independent pixels; the screen's are
+        # the scale's times as many.
+        x, y, w, h = (value * (Desktop.scale or 1) for value in ctx.ui.extents(acc))
         whole = os.path.join(ctx.workdir, "screen.png")
         ctx.desktop.screenshot(whole)
         path = os.path.join(out, f"{name}.png")
