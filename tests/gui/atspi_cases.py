@@ -867,6 +867,28 @@ def hotplug_in_and_out(ctx):
     ctx.wait_main(program, no_unit(with_hint(40020), "TUNE-BOX"), "connection-lost status after pulling out")
 
 
+@case("hotplug.silent-unit-keeps-the-window-answering", 90)
+def hotplug_silent_unit(ctx):
+    """A unit that never answers is plugged in: while its identification waits out the
+    link's bound (about 30 s for its three exchanges), the window goes on answering what
+    assistive technology asks, each time at once; then the unit counts as none."""
+    program = ctx.start("none", control=True)
+    ctx.wait_main(program, no_unit(with_hint(40017)), "no-unit status")
+    ctx.send("plug silent")
+    time.sleep(1.0)  # the identification is under way
+    slowest = 0.0
+    for _ in range(10):
+        begun = time.monotonic()
+        view = ctx.read_main(program)
+        slowest = max(slowest, time.monotonic() - begun)
+        check(status_matches(with_hint(40017), view.status_text, ctx.texts()),
+              f"the status changed during the identification: {view.summary()}")
+        time.sleep(1.0)
+    # Generous for a busy machine; a window whose loop stood still would not answer at all.
+    check(slowest < 5.0, f"the window took {slowest:.1f} s to answer during the identification")
+    check(program.poll() is None, f"the program ended (exit {program.returncode})")
+
+
 @case("hotplug.other-device-then-puck", 60)
 def hotplug_other_device(ctx):
     """A device that is no unit is not taken for one: a TUNEPUCK plugged in after it is
