@@ -30,21 +30,34 @@ wchar_t FoldAscii(wchar_t c) {
 unsigned acceptedChecks = 0;
 std::uint16_t lastConnectionStatus = 0;
 
+// The hint shown with the last status (0 with none); whether it was advice about a unit
+// found that could not be opened.
+std::uint16_t lastConnectionHint = 0;
+
 // What to do when no unit could be opened: the search may have passed over one this user
-// may not open (no udev rule) or one another program holds; else the connection hint.
-std::uint16_t NoUnitHint() {
-    if (UnitDeniedAtLastOpen()) {
-        return TXT_NO_PERMISSION;
-    }
-    return UnitBusyAtLastOpen() ? TXT_UNIT_IN_USE : IDS_HINT;
+// may not open (no udev rule) or one another program holds; else the connection hint. A
+// front end whose catalogue has no such advice (the Windows string tables, on a system
+// that never reports either) shows the connection hint.
+std::uint16_t NoUnitHint(DialogView& view) {
+    const std::uint16_t advice = UnitDeniedAtLastOpen()  ? TXT_NO_PERMISSION
+                                 : UnitBusyAtLastOpen() ? TXT_UNIT_IN_USE
+                                                        : IDS_HINT;
+    return advice != IDS_HINT && view.LoadText(advice).empty() ? IDS_HINT : advice;
+}
+
+bool ShowsAdvice() {
+    return lastConnectionHint == TXT_NO_PERMISSION || lastConnectionHint == TXT_UNIT_IN_USE;
 }
 
 // Decides what the status box says about the unit opened (opened: OpenUnit's code).
 void DecideConnection(DialogView& view, CheckForm form, std::int32_t opened) {
-    if (opened != LINK_OK && form == CheckForm::Arrival && NoUnitHint() == IDS_HINT) {
+    const std::uint16_t noUnitHint = opened != LINK_OK ? NoUnitHint(view) : IDS_HINT;
+    if (opened != LINK_OK && form == CheckForm::Arrival &&
+        (deviceSession.handle != NO_DEVICE_HANDLE || (noUnitHint == IDS_HINT && !ShowsAdvice()))) {
         // An arrival that brings no usable unit is not reported; a unit opened before
         // its identification failed stays held until it is removed. One this user may
-        // not open, or one another program holds, is: something can be done about it.
+        // not open, or one another program holds, is: something can be done about it;
+        // and once that is said, a search that no longer finds it says so too.
         return;
     }
 
@@ -60,6 +73,7 @@ void DecideConnection(DialogView& view, CheckForm form, std::int32_t opened) {
     }
 
     lastConnectionStatus = status;
+    lastConnectionHint = status == IDS_READY ? 0 : status == IDS_NO_UNIT ? noUnitHint : IDS_HINT;
     if (status == IDS_READY) {
         deviceSession.accepted = true;
         ++acceptedChecks;
@@ -87,7 +101,7 @@ void DecideConnection(DialogView& view, CheckForm form, std::int32_t opened) {
             supersededByArrival = acceptedChecks != acceptedBefore;
         }
         if (!supersededByArrival) {
-            ShowStatusWithHint(view, status, status == IDS_NO_UNIT ? NoUnitHint() : IDS_HINT);
+            ShowStatusWithHint(view, status, lastConnectionHint);
         }
     }
 
@@ -119,6 +133,15 @@ std::uint16_t LastConnectionStatus() {
     return lastConnectionStatus;
 }
 
+std::uint16_t LastConnectionHint() {
+    return lastConnectionHint;
+}
+
+bool UnitInUseAtLastCheck() {
+    return lastConnectionStatus == IDS_NO_UNIT && deviceSession.handle == NO_DEVICE_HANDLE &&
+           UnitBusyAtLastOpen() && !UnitDeniedAtLastOpen();
+}
+
 std::wstring LoadMessage(DialogView& view, std::uint16_t id) {
     std::wstring text = view.LoadText(id);
     TruncateText(text, TEXT_CAPACITY);
@@ -148,6 +171,8 @@ void InitMainDialog(DialogView& view) {
     view.ShowLabels(LoadMessage(view, IDS_UNIT_LABEL), LoadMessage(view, IDS_BOOTLOADER_LABEL),
                     LoadMessage(view, IDS_ESC_LABEL));
 
+    lastConnectionStatus = 0;
+    lastConnectionHint = 0;
     if (!view.WatchDeviceChanges()) {
         const std::wstring caption = LoadMessage(view, IDS_APP_ERROR_CAPTION);
         const std::wstring text = LoadMessage(view, IDS_REGISTER_FAILED);
@@ -170,6 +195,11 @@ void HandleDeviceChange(DialogView& view, const DeviceChange& change) {
         return;
     }
 
+    if (deviceSession.handle == NO_DEVICE_HANDLE && ShowsAdvice()) {
+        // The unit the advice is about may be the one that went: the search tells.
+        CheckConnection(view, CheckForm::Arrival);
+        return;
+    }
     if (deviceSession.handle == NO_DEVICE_HANDLE ||
         !SameDevicePath(change.name.c_str(), deviceSession.devicePath.get())) {
         return;

@@ -48,6 +48,14 @@ void ShowChangedEsc(DialogView& view);
 // that brings no usable unit reports nothing and leaves it as it was.
 std::uint16_t LastConnectionStatus();
 
+// The hint shown with the last reported status: IDS_HINT, or for no unit the advice about
+// one that could not be opened (TXT_NO_PERMISSION, TXT_UNIT_IN_USE); 0 with ready.
+std::uint16_t LastConnectionHint();
+
+// The last check found no unit but one another program holds. Letting it go makes no
+// event: a front end searches again now and then (an arrival without a name) while so.
+bool UnitInUseAtLastCheck();
+
 // The handling of one device-interface arrival or removal itself.
 void HandleDeviceChange(DialogView& view, const DeviceChange& change);
 

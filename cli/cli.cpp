@@ -49,11 +49,6 @@ bool UnitHeldByAnother() {
     return UnitBusyAtLastOpen() && !UnitDeniedAtLastOpen();
 }
 
-// Whether the last check found no unit it could open, but one another program holds.
-bool UnitInUse() {
-    return LastConnectionStatus() == IDS_NO_UNIT && UnitHeldByAnother();
-}
-
 // The status and the version lines; for a unit that may not be opened or is in use, the
 // status says what to do.
 void PrintCheck(TerminalView& view) {
@@ -68,12 +63,12 @@ std::int32_t Status(TerminalView& view, bool json) {
         report.status = LastConnectionStatus();
         report.exitStatus = exitStatus;
         report.text = view.LoadText(report.status);
-        if (report.status != IDS_READY) {
-            report.hint = view.LoadText(IDS_HINT);
+        if (LastConnectionHint() != 0) {
+            report.hint = view.LoadText(LastConnectionHint());
         }
         report.message = view.KeptMessage();
         report.permissionDenied = exitStatus == EXIT_NO_PERMISSION;
-        report.unitInUse = UnitInUse();
+        report.unitInUse = UnitInUseAtLastCheck();
         report.unitOpen = deviceSession.handle != NO_DEVICE_HANDLE;
         report.productId = deviceSession.productId;
         report.unitName = view.UnitLabel();
@@ -141,7 +136,7 @@ std::int32_t Watch(TerminalView& view, CliPlatform& platform) {
 
     // A unit another program holds is free again without any event: while one is in use,
     // the search is made again now and then, as an arrival would make it.
-    bool inUse = UnitInUse();
+    bool inUse = UnitInUseAtLastCheck();
     DeviceChange change;
     for (;;) {
         // An interrupt ends watching; the wait itself ends only when no change can come.

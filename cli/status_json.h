@@ -8,7 +8,8 @@ struct StatusReport {
     std::uint16_t status = 0;        // the catalogue id of the status text
     std::int32_t exitStatus = 0;
     std::wstring text;               // the status text
-    std::wstring hint;               // the connection hint; empty when none is shown
+    std::wstring hint;               // the hint the status shows (the connection hint, or what to do
+                                     // about a unit that cannot be opened); empty when none
     std::wstring message;            // the incompatible ESC's message; empty when none
     bool permissionDenied = false;   // a unit was found but may not be opened
     bool unitInUse = false;          // a unit was found, but another program holds it

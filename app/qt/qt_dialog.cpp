@@ -15,6 +15,8 @@
 #include <QVBoxLayout>
 #include <QWindow>
 
+#include <QEvent>
+
 #include "app/dialog_phase.h"
 #include "app/main_dialog.h"
 #include "res/template_texts.h"
@@ -28,6 +30,31 @@ constexpr int LOGO_WIDTH = 200;
 constexpr int STATUS_MIN_WIDTH = 440;
 constexpr int STATUS_MIN_HEIGHT = 165;
 constexpr int PROGRESS_WIDTH = 400;
+
+// Ctrl-C, Ctrl-\, the terminal closing and a plain kill: a window started from a terminal
+// must not die in the middle of the sequence, any more than the terminal program may.
+constexpr int ENDING_SIGNALS[] = {SIGINT, SIGQUIT, SIGHUP, SIGTERM};
+
+bool IsUserInput(QEvent::Type type) {
+    switch (type) {
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonRelease:
+    case QEvent::MouseButtonDblClick:
+    case QEvent::MouseMove:
+    case QEvent::KeyPress:
+    case QEvent::KeyRelease:
+    case QEvent::ShortcutOverride:
+    case QEvent::Shortcut:
+    case QEvent::Wheel:
+    case QEvent::TouchBegin:
+    case QEvent::TouchUpdate:
+    case QEvent::TouchEnd:
+    case QEvent::ContextMenu:
+        return true;
+    default:
+        return false;
+    }
+}
 
 QString Shown(const std::wstring& text) {
     QString shown = QString::fromStdWString(text);
@@ -210,6 +237,11 @@ bool QtDialog::Ask(BoxKind kind, const std::wstring& caption, const std::wstring
         break;
     }
     box.setDefaultButton(yes);
+    if (kind == BoxKind::Confirmation || kind == BoxKind::YesNo) {
+        // Only what is done once the question is there answers it: an Enter pressed
+        // during the check before it would take the default.
+        DiscardPendingInput();
+    }
     return box.exec() == yes;
 }
 
@@ -252,16 +284,47 @@ void QtDialog::CloseProgress() {
 
 void QtDialog::HoldForSequence(const std::wstring&) {
     setEnabled(false);
+    struct sigaction ignore {};
+    ignore.sa_handler = SIG_IGN;
+    sigemptyset(&ignore.sa_mask);
+    for (std::size_t i = 0; i < std::size(ENDING_SIGNALS); ++i) {
+        sigaction(ENDING_SIGNALS[i], &ignore, &savedSignals_[i]);
+    }
+    signalsHeld_ = true;
+}
+
+void QtDialog::DiscardPendingInput() {
+    if (QCoreApplication::instance() == nullptr) {
+        return;
+    }
+    // The waits left the input made meanwhile queued; it is delivered now, and the filter
+    // drops it before any widget sees it.
+    discardingInput_ = true;
+    qApp->installEventFilter(this);
+    QCoreApplication::processEvents();
+    qApp->removeEventFilter(this);
+    discardingInput_ = false;
+}
+
+bool QtDialog::eventFilter(QObject* watched, QEvent* event) {
+    if (discardingInput_ && IsUserInput(event->type())) {
+        return true;
+    }
+    return QDialog::eventFilter(watched, event);
 }
 
 void QtDialog::TakeInputAgain() {
-    // The waits left the input made meanwhile queued; it reaches the window while the
-    // window still takes none, and is lost there.
-    QCoreApplication::processEvents();
+    DiscardPendingInput();
     setEnabled(true);
 }
 
 void QtDialog::ReleaseAfterSequence() {
+    if (signalsHeld_) {
+        for (std::size_t i = 0; i < std::size(ENDING_SIGNALS); ++i) {
+            sigaction(ENDING_SIGNALS[i], &savedSignals_[i], nullptr);
+        }
+        signalsHeld_ = false;
+    }
     if (release_) {
         release_();
     }

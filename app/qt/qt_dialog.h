@@ -3,6 +3,7 @@
 // beside it, the hint label and the status box, Update and Close).
 #pragma once
 
+#include <csignal>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -80,8 +81,14 @@ protected:
     // Escape: the Close command.
     void reject() override;
 
+    // Drops the user input events that reach any widget while input is held back.
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
     void Command(std::uint16_t commandId);
+    // Input made so far (queued by the waits, or still with the window system) is thrown
+    // away unanswered.
+    void DiscardPendingInput();
 
     CatalogueLanguage language_;
     std::function<bool(const std::wstring&)> prepare_;
@@ -96,6 +103,11 @@ private:
     QPushButton* closeButton_;
     ProgressWindow* progress_ = nullptr;
     bool canWatch_ = true;
+    bool discardingInput_ = false;
+    // The actions of the signals that end a program (Ctrl-C, the terminal closing, kill),
+    // kept while the command sequence refuses them.
+    struct sigaction savedSignals_[4] {};
+    bool signalsHeld_ = false;
     bool finished_ = false;
     int result_ = 0;
 };

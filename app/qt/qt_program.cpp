@@ -1,11 +1,14 @@
 #include "app/qt/qt_program.h"
 
 #include <cstdlib>
+#include <memory>
 
 #include <QApplication>
 #include <QLibraryInfo>
 #include <QLocalServer>
 #include <QLocalSocket>
+#include <QSessionManager>
+#include <QTimer>
 #include <QSocketNotifier>
 #include <QTranslator>
 
@@ -23,6 +26,7 @@
 namespace {
 
 constexpr int RAISE_WAIT_MS = 2000;
+constexpr int IN_USE_RETRY_MS = 1000;
 
 // Asks the running copy to come to the front; true when it was asked.
 bool RaiseRunningCopy(const QString& socketPath) {
@@ -92,6 +96,9 @@ int RunQtProgram(int argc, char** argv, const std::string& instanceName, DeviceE
         while (QLocalSocket* socket = server.nextPendingConnection()) {
             QObject::connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
             QWidget* front = dialog.FrontWindow();
+            if (front == &dialog && !dialog.isVisible()) {
+                continue;  // still starting: it shows itself when its check is done
+            }
             front->show();
             front->raise();
             front->activateWindow();
@@ -102,12 +109,30 @@ int RunQtProgram(int argc, char** argv, const std::string& instanceName, DeviceE
     // they are handled now or wait.
     const int descriptor = events.WaitDescriptor();
     dialog.CanWatchDeviceChanges(descriptor >= 0);
-    QSocketNotifier notifier(descriptor >= 0 ? descriptor : 0, QSocketNotifier::Read);
-    notifier.setEnabled(descriptor >= 0);
-    QObject::connect(&notifier, &QSocketNotifier::activated, &dialog, [&events, &dialog] {
-        DeviceEvent event;
-        while (events.ReadEvent(event)) {
-            DeliverDeviceChange(dialog, ChangeOf(event));
+    std::unique_ptr<QSocketNotifier> notifier;
+    if (descriptor >= 0) {
+        notifier = std::make_unique<QSocketNotifier>(descriptor, QSocketNotifier::Read);
+        QObject::connect(notifier.get(), &QSocketNotifier::activated, &dialog, [&events, &dialog] {
+            DeviceEvent event;
+            while (events.ReadEvent(event)) {
+                DeliverDeviceChange(dialog, ChangeOf(event));
+            }
+        });
+    }
+    // A unit another program holds is let go without any event: while the window says it
+    // is in use, it searches again every second, as an arrival would.
+    QTimer inUse;
+    inUse.setInterval(IN_USE_RETRY_MS);
+    QObject::connect(&inUse, &QTimer::timeout, &dialog, [&dialog] {
+        if (UnitInUseAtLastCheck() && HandlesDeviceChanges(dialogPhase) && WaitingDeviceChanges() == 0) {
+            DeliverDeviceChange(dialog, {DBT_EVENT_DEVICE_ARRIVAL, L""});
+        }
+    });
+    inUse.start();
+    // The end of the session while the sequence runs is refused.
+    QObject::connect(&app, &QGuiApplication::commitDataRequest, &dialog, [](QSessionManager& manager) {
+        if (RefusesEndSession(dialogPhase) && manager.allowsInteraction()) {
+            manager.cancel();
         }
     });
 

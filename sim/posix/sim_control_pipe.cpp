@@ -2,12 +2,29 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <optional>
 
 #include <fcntl.h>
 #include <unistd.h>
 
 #include "app/status_flow.h"
+#include "link/posix/last_error_posix.h"
+#include "update/firmware_update.h"
+
+void InstallSimulatedBus(SimHidHost& bus, Clock& clock) {
+    bus.setLastError = [](std::uint32_t error) { SetPosixLastError(static_cast<int>(error)); };
+    hidHost = &bus;
+    systemClock = &clock;
+    placeholderImagesAllowed = true;  // the simulated unit may take the build's images
+    const char* value = std::getenv("ORVANTA_SIM");
+    // Scenario names are ASCII.
+    const std::wstring wide = value != nullptr ? std::wstring(value, value + std::strlen(value)) : std::wstring();
+    const std::string scenario = SimScenarioFromEnvironment(value != nullptr ? wide.c_str() : nullptr);
+    if (!LoadSimScenario(scenario, bus)) {
+        std::fprintf(stderr, "unknown ORVANTA_SIM scenario \"%s\": starting with no device\n", scenario.c_str());
+    }
+}
 
 SimControlPipe::SimControlPipe(SimHidHost& bus, Clock& clock)
     : control_(bus, clock, [this](std::uintptr_t event, const std::wstring& path) { Queue(event, path); },

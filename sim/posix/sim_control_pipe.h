@@ -15,6 +15,11 @@
 
 constexpr const char* SIM_CONTROL_VARIABLE = "ORVANTA_SIM_CONTROL";
 
+// A simulated build's start on POSIX systems: the bus's last errors as errno, the bus and
+// clock installed as the program's, placeholder images allowed, and the scenario the
+// environment's ORVANTA_SIM names loaded (an unknown one is said on stderr).
+void InstallSimulatedBus(SimHidHost& bus, Clock& clock);
+
 class SimControlPipe : public DeviceEventSource {
 public:
     SimControlPipe(SimHidHost& bus, Clock& clock);

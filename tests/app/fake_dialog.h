@@ -49,6 +49,7 @@ constexpr std::uintptr_t FAKE_REGISTRATION = 0x5150;
 class FakeDialog : public DialogOps {
 public:
     CatalogueLanguage language = CatalogueLanguage::English;
+    bool terminalTexts = false;
     std::map<std::int32_t, std::wstring> texts;  // by control id
     std::map<std::int32_t, bool> enabled;
     std::wstring title;
@@ -75,9 +76,9 @@ public:
     }
 
     std::wstring LoadResourceText(std::uint16_t id) override {
-        // Either table: the Windows host never reports a unit it may not open or one in
-        // use, whose advice only the terminal texts carry, but the simulated bus does.
-        const wchar_t* text = AnyCatalogueText(id, language);
+        // The string tables, as LoadStringW has them; with terminalTexts, the terminal
+        // program's texts too, as the programs that load from the catalogue have them.
+        const wchar_t* text = terminalTexts ? AnyCatalogueText(id, language) : CatalogueText(id, language);
         return text == nullptr ? std::wstring() : std::wstring(text);
     }
     void SetClassIcon(std::uint16_t iconId) override {

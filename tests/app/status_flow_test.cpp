@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "app/main_dialog.h"
 #include "app/status_flow.h"
 #include "res/terminal_texts.h"
 #include "tests/app/fake_dialog.h"
@@ -191,7 +192,6 @@ struct StartCase {
     Plugger plug;
     std::uint16_t status;  // IDS_READY: accepted
     Shown shown{};         // what an accepted unit shows
-    std::uint16_t hint = IDS_HINT;  // after a status other than ready
 };
 
 class StartUp : public StatusFlow, public ::testing::WithParamInterface<std::tuple<StartCase, CatalogueLanguage>> {};
@@ -212,7 +212,7 @@ TEST_P(StartUp, DecidesStatusUpdateButtonAndRefreshesVersionsLast) {
         return;
     }
 
-    EXPECT_EQ(dialog.Status(), WithHint(test.status, test.hint));
+    EXPECT_EQ(dialog.Status(), WithHint(test.status));
     ExpectNoUnitState();
     const std::size_t disable =
         std::find(dialog.log.begin(), dialog.log.end(), L"enable 1002 0") - dialog.log.begin();
@@ -230,17 +230,14 @@ TEST_P(StartUp, DecidesStatusUpdateButtonAndRefreshesVersionsLast) {
     } else {
         EXPECT_TRUE(dialog.boxes.empty());
     }
-    tail = Join({tail, HintLog(test.status, test.hint), NoUnitVersionLog()});
+    tail = Join({tail, HintLog(test.status), NoUnitVersionLog()});
     EXPECT_EQ(LogSince(disable), tail);
 }
 
 const StartCase START_CASES[] = {
     {"no_device", [](SimHidHost&) {}, IDS_NO_UNIT},
     {"keyboard_only", KEYBOARD_ONLY, IDS_NO_UNIT},
-    // The search passed over a unit this user may not open: what to do about it, in
-    // place of the connection hint.
-    {"unit_not_openable", UNOPENABLE_UNIT, IDS_NO_UNIT, {}, TXT_NO_PERMISSION},
-    {"unit_held_by_another", Scenario("in-use"), IDS_NO_UNIT, {}, TXT_UNIT_IN_USE},
+    {"unit_not_openable", UNOPENABLE_UNIT, IDS_NO_UNIT},
     {"identification_fails", Scenario("silent"), IDS_NO_UNIT},
     {"wrong_mode", Scenario("wrong-mode"), IDS_WRONG_MODE},
     {"no_esc", Scenario("no-esc"), IDS_NO_ESC},
@@ -272,6 +269,78 @@ TEST_F(StatusFlow, NoUnitAtStartReadsStatusHintAndZeroVersions) {
     EXPECT_FALSE(dialog.Enabled(IDC_UPDATE));
 }
 
+// ---- a unit found that cannot be opened ----
+
+// Where the catalogue has advice for it (the Linux programs), a unit this user may not open
+// or one another program holds is told with what to do in place of the hint, at the start
+// and when it arrives; once it has gone, the plain no-unit status comes back.
+class Advice : public StatusFlow {
+protected:
+    void SetUp() override {
+        StatusFlow::SetUp();
+        dialog.terminalTexts = true;
+    }
+};
+
+TEST_F(Advice, AtTheStartInPlaceOfTheHint) {
+    struct Case {
+        const char* label;
+        Plugger plug;
+        std::uint16_t advice;
+        bool inUse;
+    };
+    for (const Case& c : {Case{"no permission", UNOPENABLE_UNIT, TXT_NO_PERMISSION, false},
+                          Case{"in use", Scenario("in-use"), TXT_UNIT_IN_USE, true}}) {
+        SCOPED_TRACE(c.label);
+        SimHidHost own{clock};
+        hidHost = &own;
+        dialog = FakeDialog{};
+        dialog.terminalTexts = true;
+        c.plug(own);
+        OnInitDialog(dialog, FAKE_MAIN_WINDOW);
+        EXPECT_EQ(dialog.Status(), WithHint(IDS_NO_UNIT, c.advice));
+        EXPECT_EQ(LastConnectionHint(), c.advice);
+        EXPECT_EQ(UnitInUseAtLastCheck(), c.inUse);
+        EXPECT_EQ(deviceSession.handle, NO_DEVICE_HANDLE);
+        EXPECT_FALSE(dialog.Enabled(IDC_UPDATE));
+        CloseMainDialog(dialog);
+        hidHost = &bus;
+    }
+}
+
+TEST_F(Advice, AnArrivalSaysItAndTheRemovalTakesItBack) {
+    StartWithNoUnit();
+    UNOPENABLE_UNIT(bus);
+    std::size_t before = dialog.log.size();
+    EXPECT_EQ(Arrive(), 1);
+    EXPECT_EQ(LogSince(before), Join({{L"enable 1002 0"}, HintLog(IDS_NO_UNIT, TXT_NO_PERMISSION)}));
+
+    bus.Unplug(UNIT_PATH);
+    before = dialog.log.size();
+    EXPECT_EQ(Remove(UNIT_PATH), 1);
+    EXPECT_EQ(LogSince(before), Join({{L"enable 1002 0"}, HintLog(IDS_NO_UNIT)}));
+    EXPECT_EQ(LastConnectionHint(), IDS_HINT);
+
+    // Said once: a further arrival of something else says nothing more.
+    before = dialog.log.size();
+    KEYBOARD_ONLY(bus);
+    EXPECT_EQ(Arrive(), 1);
+    EXPECT_EQ(LogSince(before), std::vector<std::wstring>{});
+}
+
+TEST_F(Advice, AUnitHeldAfterItsIdentificationFailedStaysHeld) {
+    StartWithNoUnit();
+    ASSERT_TRUE(LoadSimScenario("silent", bus));
+    EXPECT_EQ(Arrive(), 1);
+    ASSERT_NE(deviceSession.handle, NO_DEVICE_HANDLE);
+    const std::wstring statusBefore = dialog.Status();
+    bus.unopenable.push_back(SECOND_UNIT_PATH);
+    bus.Plug(SECOND_UNIT_PATH, SimConfig{});
+    EXPECT_EQ(Arrive(), 1);
+    EXPECT_NE(deviceSession.handle, NO_DEVICE_HANDLE) << "the held unit is not given up";
+    EXPECT_EQ(dialog.Status(), statusBefore);
+}
+
 // ---- arrival ----
 
 struct ArrivalCase {
@@ -279,7 +348,6 @@ struct ArrivalCase {
     Plugger plug;
     std::uint16_t status;  // 0: nothing at all is done
     bool held;             // the unit stays open though nothing is shown
-    std::uint16_t hint = IDS_HINT;  // after a status other than ready
 };
 
 class Arrival : public StatusFlow, public ::testing::WithParamInterface<ArrivalCase> {};
@@ -306,7 +374,7 @@ TEST_P(Arrival, ChecksTheConnectionInItsArrivalForm) {
         EXPECT_EQ(LogSince(before), Join({{L"text 40004 " + Msg(IDS_READY)}, VersionLog(READY_TUNE_BOX), {L"enable 1002 1"}}));
         return;
     }
-    EXPECT_EQ(dialog.Status(), WithHint(test.status, test.hint));
+    EXPECT_EQ(dialog.Status(), WithHint(test.status));
     EXPECT_EQ(deviceSession.handle, NO_DEVICE_HANDLE);
     EXPECT_EQ(bus.OpenHandleCount(), 0u);
     EXPECT_FALSE(dialog.Enabled(IDC_UPDATE));
@@ -318,14 +386,12 @@ TEST_P(Arrival, ChecksTheConnectionInItsArrivalForm) {
         EXPECT_EQ(dialog.boxes[0].statusText, statusBefore) << "the box comes before the status text";
         expected.push_back(L"box 64");
     }
-    EXPECT_EQ(LogSince(before), Join({expected, HintLog(test.status, test.hint)})) << "no version refresh";
+    EXPECT_EQ(LogSince(before), Join({expected, HintLog(test.status)})) << "no version refresh";
 }
 
 const ArrivalCase ARRIVAL_CASES[] = {
     {"keyboard_only", KEYBOARD_ONLY, 0, false},
-    // What to do about a unit that came but cannot be opened is said; nothing else is.
-    {"unit_not_openable", UNOPENABLE_UNIT, IDS_NO_UNIT, false, TXT_NO_PERMISSION},
-    {"unit_held_by_another", Scenario("in-use"), IDS_NO_UNIT, false, TXT_UNIT_IN_USE},
+    {"unit_not_openable", UNOPENABLE_UNIT, 0, false},
     {"identification_fails_unit_held", Scenario("silent"), 0, true},
     {"wrong_mode", Scenario("wrong-mode"), IDS_WRONG_MODE, false},
     {"no_esc", Scenario("no-esc"), IDS_NO_ESC, false},

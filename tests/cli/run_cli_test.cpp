@@ -365,7 +365,11 @@ TEST_P(CliStatusJson, PrintsOneJsonObjectOnOneLineAndNothingElse) {
     EXPECT_EQ((*json)["exitStatus"].number, test.exitStatus);
     EXPECT_EQ((*json)["text"].string, Msg(static_cast<std::uint16_t>(test.status)));
     if (test.hint) {
-        EXPECT_EQ((*json)["hint"].string, Msg(IDS_HINT));
+        // The hint the status shows: what to do about a unit that cannot be opened.
+        const std::string shown = test.exitStatus == 8   ? Txt(TXT_NO_PERMISSION)
+                                  : test.exitStatus == 6 ? Txt(TXT_UNIT_IN_USE)
+                                                         : Msg(IDS_HINT);
+        EXPECT_EQ((*json)["hint"].string, shown);
     } else {
         EXPECT_EQ((*json)["hint"].kind, JsonValue::Null);
     }

@@ -26,6 +26,9 @@ import sys
 import tempfile
 import time
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "lib"))
+from case_texts import CaseFailed, c_format, check  # noqa: E402
+
 # The simulated image is 2037 blocks of 48 bytes; a whole update takes about 46 s.
 TOTAL_BLOCKS = 2037
 MODEL_NAME = "ORVANTA 90"
@@ -48,38 +51,7 @@ SCREEN_DEADLINE = 30.0
 MARGIN = 10.0
 
 
-class CaseFailed(Exception):
-    pass
-
-
-def check(condition, message):
-    if not condition:
-        raise CaseFailed(message)
-
-
 # --- the catalogue -----------------------------------------------------------------------
-
-def c_format(fmt, args):
-    """The program's printf-like formatting of a catalogue text: %s, %u, %x (with a
-    zero-padded width) and %%."""
-    values = list(args)
-
-    def one(match):
-        conversion = match.group(0)
-        if conversion == "%%":
-            return "%"
-        check(values, f"too few values for {fmt!r}")
-        value = values.pop(0)
-        if conversion == "%s":
-            return str(value)
-        if conversion == "%u":
-            return str(int(value))
-        width = conversion[1:-1]
-        return format(int(value), width + "x")
-
-    text = re.sub(r"%%|%s|%u|%0?\d*x", one, fmt)
-    check(not values, f"too many values for {fmt!r}")
-    return text
 
 
 def format_regex(fmt):
@@ -468,8 +440,9 @@ JSON_TABLE = {
                            "versions": {"unit": "2.3", "bootloader": "1.0.5", "esc": "3.2"}}, 40000, None),
     "none": ("none", 2, {"status": 40017, "exitStatus": 2, "unit": None, "message": None}, 40017, 40001),
     "foreign-esc": ("foreign-esc", 5, {"status": 40035, "exitStatus": 5}, 40035, 40001),
+    # The hint the status shows: what to do about the unit in use.
     "in-use": ("in-use", 6, {"status": 40017, "exitStatus": 6, "unitInUse": True, "permissionDenied": False},
-               40017, 40001),
+               40017, 41015),
 }
 
 

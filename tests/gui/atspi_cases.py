@@ -30,6 +30,9 @@ import sys
 import tempfile
 import time
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "lib"))
+from case_texts import CaseFailed, c_format, check  # noqa: E402
+
 MODEL_NAME = "ORVANTA 90"
 # The firmware the simulated build carries, as the title and the ESC's line show it.
 FIRMWARE_VERSION = "3.3"
@@ -56,37 +59,7 @@ POLL = 0.15
 FIRST_DISPLAY = 120
 
 
-class CaseFailed(Exception):
-    pass
-
-
-def check(condition, message):
-    if not condition:
-        raise CaseFailed(message)
-
-
 # --- texts --------------------------------------------------------------------------------
-
-def c_format(fmt, args):
-    """The program's printf-like formatting of a catalogue text: %s, %u, %x (with a
-    zero-padded width) and %%."""
-    values = list(args)
-
-    def one(match):
-        conversion = match.group(0)
-        if conversion == "%%":
-            return "%"
-        check(values, f"too few values for {fmt!r}")
-        value = values.pop(0)
-        if conversion == "%s":
-            return str(value)
-        if conversion == "%u":
-            return str(int(value))
-        return format(int(value), conversion[1:-1] + "x")
-
-    text = re.sub(r"%%|%s|%u|%0?\d*x", one, fmt)
-    check(not values, f"too many values for {fmt!r}")
-    return text
 
 
 def lines(text):
@@ -975,8 +948,9 @@ def update_whole(ctx):
 
 @case("update.close-clicked-during-transfer", 150)
 def update_close_clicked(ctx):
-    """A real pointer click on Close and Escape typed at the progress window during the
-    transfer: neither ends or interrupts it; it succeeds and the program stays."""
+    """A real pointer click on Close, Escape typed at the progress window and the signals
+    that end a program during the transfer: none ends or interrupts it; it succeeds and
+    the program stays."""
     program = ctx.start("ready")
     press_update(ctx, program)
     ctx.answer_box(program, *CONFIRMATION, "ok")
@@ -987,8 +961,12 @@ def update_close_clicked(ctx):
         ctx.ui.click(close)
         ctx.ui.click(window)
         ctx.xdotool("key", "Escape")
+        # As from the terminal it was started in: Ctrl-C, the terminal closing, a kill.
+        for ending in (signal.SIGINT, signal.SIGHUP, signal.SIGTERM):
+            os.kill(program.pid, ending)
         time.sleep(1.0)
-        check(program.poll() is None, f"the program ended (exit {program.returncode}) after the click on Close")
+        check(program.poll() is None, f"the program ended (exit {program.returncode}) after the click on Close"
+                                      " or a signal")
         check(ctx.ui.showing(window), "the progress window went after the click on Close and Escape")
     watch_progress(ctx, program, window, bar, interfere)
     ctx.wait_main(program, shows(T(40032), "TUNE-BOX", UNIT_VERSIONS[:2] + (FIRMWARE_VERSION,), True, False),

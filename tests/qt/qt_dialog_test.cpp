@@ -8,8 +8,12 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QKeyEvent>
+#include <functional>
 #include <QTimer>
 #include <QtTest>
+
+#include <csignal>
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -44,6 +48,21 @@ QWidget* ProgressWindowShown() {
         }
     }
     return nullptr;
+}
+
+// Runs act on the message box once one is shown (the dialog may run the event loop
+// before it shows the box).
+void WhenABoxShows(std::function<void(QMessageBox*)> act) {
+    auto* poll = new QTimer;
+    poll->setInterval(5);
+    QObject::connect(poll, &QTimer::timeout, [poll, act] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            poll->stop();
+            poll->deleteLater();
+            act(box);
+        }
+    });
+    poll->start();
 }
 
 struct BoxSeen {
@@ -142,9 +161,7 @@ private slots:
         QFETCH(bool, answer);
         QtDialog dialog(CatalogueLanguage::English, nullptr, nullptr);
         BoxSeen seen;
-        QTimer::singleShot(0, [&] {
-            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-            QVERIFY(box != nullptr);
+        WhenABoxShows([&](QMessageBox* box) {
             seen = {box->windowTitle(), box->text(), box->icon(), box->standardButtons(),
                     box->standardButton(box->defaultButton())};
             box->button(static_cast<QMessageBox::StandardButton>(pressed))->click();
@@ -217,6 +234,52 @@ private slots:
         QTest::keyClick(&dialog, Qt::Key_Escape);
         QVERIFY2(dialog.Finished(), "Escape closes an idle dialog");
         QCOMPARE(dialog.Result(), 2);
+    }
+
+    void TheSignalsThatEndAProgramAreRefusedDuringTheSequenceOnly() {
+        QtDialog dialog(CatalogueLanguage::English, nullptr, nullptr);
+        static volatile std::sig_atomic_t caught = 0;
+        struct sigaction own {};
+        own.sa_handler = [](int) { caught = caught + 1; };
+        sigemptyset(&own.sa_mask);
+        struct sigaction before[4];
+        const int endings[] = {SIGINT, SIGQUIT, SIGHUP, SIGTERM};
+        for (int i = 0; i < 4; ++i) {
+            sigaction(endings[i], &own, &before[i]);
+        }
+
+        dialog.HoldForSequence(L"Updating");
+        for (const int signal : endings) {
+            raise(signal);  // the process lives on
+        }
+        QCOMPARE(int(caught), 0);
+        dialog.ReleaseAfterSequence();
+        raise(SIGTERM);
+        QCOMPARE(int(caught), 1);  // the program's own handling is back
+
+        for (int i = 0; i < 4; ++i) {
+            sigaction(endings[i], &before[i], nullptr);
+        }
+    }
+
+    void InputMadeBeforeAQuestionAnswersNothing() {
+        QtDialog dialog(CatalogueLanguage::English, nullptr, nullptr);
+        MainDialog update(dialog);
+        dialog.SetUpdateView(update);
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+        // Enter pressed while the check before the question ran: queued, not yet seen.
+        auto* focus = dialog.findChild<QPushButton*>(QStringLiteral("close"));
+        QCoreApplication::postEvent(focus, new QKeyEvent(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier));
+        QCoreApplication::postEvent(focus, new QKeyEvent(QEvent::KeyRelease, Qt::Key_Return, Qt::NoModifier));
+        bool boxSeen = false;
+        WhenABoxShows([&](QMessageBox* box) {
+            boxSeen = true;
+            box->button(QMessageBox::Cancel)->click();
+        });
+        QVERIFY(!dialog.Ask(BoxKind::Confirmation, L"Caption", L"Sure?"));
+        QVERIFY(boxSeen);
+        QVERIFY2(!dialog.Finished(), "the Enter closed nothing");
     }
 
     void TheWindowClosesThroughTheCloseCommand() {
