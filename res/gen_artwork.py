@@ -11,6 +11,7 @@ only drops pixels that are exactly green: a blended edge pixel would show as a
 green fringe.
 """
 import argparse
+import os
 import math
 import struct
 import zlib
@@ -356,6 +357,9 @@ def main():
     p.add_argument("--ico", help="icon file to write")
     p.add_argument("--logo-png", help="PNG copy of the logo (green transparent)")
     p.add_argument("--icon-png", help="PNG copy of the largest icon image")
+    p.add_argument("--icon-theme", metavar="DIR",
+                   help="each icon size as DIR/<n>x<n>/apps/orvanta-updater.png, as a desktop's "
+                        "icon theme (hicolor) keeps them")
     args = p.parse_args()
     if args.bmp or args.logo_png:
         logo = draw_logo()
@@ -365,8 +369,14 @@ def main():
         if args.logo_png:
             with open(args.logo_png, "wb") as f:
                 f.write(png_bytes(logo, True))
-    if args.ico or args.icon_png:
+    if args.ico or args.icon_png or args.icon_theme:
         icons = [draw_icon(n) for n in ICON_SIZES]
+        if args.icon_theme:
+            for size, icon in zip(ICON_SIZES, icons):
+                folder = os.path.join(args.icon_theme, f"{size}x{size}", "apps")
+                os.makedirs(folder, exist_ok=True)
+                with open(os.path.join(folder, "orvanta-updater.png"), "wb") as f:
+                    f.write(png_bytes(icon, False))
         if args.ico:
             with open(args.ico, "wb") as f:
                 f.write(ico_bytes(icons))

@@ -134,6 +134,19 @@ def gzip_of(relative):
     return check
 
 
+# The sizes of the icon theme's icons the package carries.
+ICON_SIZES = (16, 32, 48, 64, 128)
+
+
+def png_of_size(size):
+    def check(data, _source):
+        if data[:8] != b"\x89PNG\r\n\x1a\n" or data[12:16] != b"IHDR":
+            return ["not a PNG image"]
+        width, height = struct.unpack_from(">II", data, 16)
+        return [] if (width, height) == (size, size) else [f"{width}x{height}, want {size}x{size}"]
+    return check
+
+
 def changelog_of(name, version):
     def check(data, _source):
         if data[:2] != b"\x1f\x8b":
@@ -151,6 +164,12 @@ def contents(args):
     # path: mode, check of the file's bytes
     expected = {
         "usr/bin/orvanta-cli": (0o755, check_program),
+        "usr/bin/orvanta-updater": (0o755, check_program),
+        "usr/share/applications/orvanta-updater.desktop":
+            (0o644, same_as("packaging/linux/orvanta-updater.desktop")),
+        "usr/share/metainfo/com.quorvex.orvanta_updater.metainfo.xml":
+            (0o644, same_as("packaging/linux/orvanta-updater.metainfo.xml")),
+        "usr/share/man/man1/orvanta-updater.1.gz": (0o644, gzip_of("packaging/linux/orvanta-updater.1")),
         "usr/lib/udev/rules.d/70-orvanta-updater.rules":
             (0o644, same_as("packaging/linux/70-orvanta-updater.rules")),
         "usr/share/man/man1/orvanta-cli.1.gz": (0o644, gzip_of("packaging/linux/orvanta-cli.1")),
@@ -158,6 +177,8 @@ def contents(args):
         f"{doc}/copyright": (0o644, same_as("packaging/linux/copyright")),
         f"{doc}/changelog.gz": (0o644, changelog_of(name, version)),
     }
+    for size in ICON_SIZES:
+        expected[f"usr/share/icons/hicolor/{size}x{size}/apps/orvanta-updater.png"] = (0o644, png_of_size(size))
     directories = {str(p) for path in expected for p in pathlib.PurePosixPath(path).parents
                    if str(p) != "."}
 
@@ -222,14 +243,32 @@ def contents(args):
     for name in sorted(set(expected_control) - seen_control):
         problems.append(f"control file {name}: missing")
 
-    # The page must render without a complaint from groff, as lintian renders it.
-    page = subprocess.run(
-        ["man", "--warnings", "-E", "UTF-8", "-l", "-Tutf8", "-Z",
-         str(source / "packaging/linux/orvanta-cli.1")],
-        stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True,
-        env={"LC_ALL": "C.UTF-8", "MANWIDTH": "80", "PATH": "/usr/bin:/bin"})
-    if page.returncode != 0 or page.stderr.strip():
-        problems.append(f"orvanta-cli.1 does not render cleanly: {page.stderr.strip()}")
+    # The pages must render without a complaint from groff, as lintian renders them.
+    for name in ("orvanta-cli.1", "orvanta-updater.1"):
+        page = subprocess.run(
+            ["man", "--warnings", "-E", "UTF-8", "-l", "-Tutf8", "-Z", str(source / "packaging/linux" / name)],
+            stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True,
+            env={"LC_ALL": "C.UTF-8", "MANWIDTH": "80", "PATH": "/usr/bin:/bin"})
+        if page.returncode != 0 or page.stderr.strip():
+            problems.append(f"{name} does not render cleanly: {page.stderr.strip()}")
+    fail(problems)
+
+
+# ---- the desktop's view of the window
+def desktop(args):
+    """The desktop entry and the AppStream metadata as the desktop's tools judge them."""
+    source = pathlib.Path(args.source)
+    problems = []
+    for command in (["desktop-file-validate", str(source / "packaging/linux/orvanta-updater.desktop")],
+                    ["appstreamcli", "validate", "--no-net", "--pedantic",
+                     str(source / "packaging/linux/orvanta-updater.metainfo.xml")]):
+        if shutil.which(command[0]) is None:
+            problems.append(f"{command[0]} is not installed (scripts/setup installs it)")
+            continue
+        result = subprocess.run(command, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+        print(result.stdout)
+        if result.returncode != 0 or (command[0] == "desktop-file-validate" and result.stdout.strip()):
+            problems.append(f"{command[0]}: {result.stdout.strip() or f'exit {result.returncode}'}")
     fail(problems)
 
 
@@ -306,13 +345,20 @@ def control(args):
     # The libraries the program links, as dpkg-shlibdeps names them, each with the
     # least version the program's symbols need.
     depends = relations(fields.get("Depends", ""))
-    for library in ("libc6", "libstdc++6", "libudev1"):
+    for library in ("libc6", "libstdc++6", "libudev1", "libqt6widgets6"):
         constraint = depends.get(library)
         if constraint is None:
             problems.append(f"Depends: no {library} in {fields.get('Depends', '')!r}"
                             " (is dpkg-shlibdeps installed?)")
         elif not constraint.startswith(">="):
             problems.append(f"Depends: {library} without a least version ({constraint!r})")
+
+    # What the window needs that no symbol tells: Qt's platform plugins, to draw at all;
+    # and, recommended, Qt's translations for the German buttons of its boxes.
+    if "qt6-qpa-plugins" not in depends:
+        problems.append(f"Depends: no qt6-qpa-plugins in {fields.get('Depends', '')!r}")
+    if "qt6-translations-l10n" not in relations(fields.get("Recommends", "")):
+        problems.append(f"Recommends: no qt6-translations-l10n in {fields.get('Recommends', '')!r}")
 
     description = fields.get("Description", "")
     summary, _, long_text = description.partition("\n")
@@ -409,7 +455,7 @@ def lintian(args):
 
 def main():
     parser = argparse.ArgumentParser()
-    parser.add_argument("step", choices=["make", "contents", "control", "scripts", "lintian"])
+    parser.add_argument("step", choices=["make", "contents", "control", "scripts", "lintian", "desktop"])
     parser.add_argument("--out", required=True)
     parser.add_argument("--build-dir")
     parser.add_argument("--cpack", default="cpack")
@@ -418,7 +464,7 @@ def main():
     parser.add_argument("--project-version")
     args = parser.parse_args()
     {"make": make, "contents": contents, "control": control, "scripts": scripts,
-     "lintian": lintian}[args.step](args)
+     "lintian": lintian, "desktop": desktop}[args.step](args)
 
 
 if __name__ == "__main__":
