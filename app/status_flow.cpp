@@ -142,6 +142,12 @@ bool UnitInUseAtLastCheck() {
            UnitBusyAtLastOpen() && !UnitDeniedAtLastOpen();
 }
 
+void LookAgainAtUnitInUse(DialogView& view) {
+    if (UnitInUseAtLastCheck() && HandlesDeviceChanges(dialogPhase) && WaitingDeviceChanges() == 0) {
+        DeliverDeviceChange(view, {DBT_EVENT_DEVICE_ARRIVAL, L""});
+    }
+}
+
 std::wstring LoadMessage(DialogView& view, std::uint16_t id) {
     std::wstring text = view.LoadText(id);
     TruncateText(text, TEXT_CAPACITY);

@@ -56,6 +56,10 @@ std::uint16_t LastConnectionHint();
 // event: a front end searches again now and then (an arrival without a name) while so.
 bool UnitInUseAtLastCheck();
 
+// A front end's look again, now and then, at a unit in use: while the last check found
+// one and the dialog handles device changes with none waiting, an arrival without a name.
+void LookAgainAtUnitInUse(DialogView& view);
+
 // The handling of one device-interface arrival or removal itself.
 void HandleDeviceChange(DialogView& view, const DeviceChange& change);
 

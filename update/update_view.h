@@ -20,8 +20,9 @@ enum class UpdateOutcome {
     Succeeded,   // the image was written
     Failed,      // the command sequence began and a step failed: after the erase the ESC
                  // may be empty
-    Refused,     // refused before anything was sent (no unit, a development build, an
-                 // image that cannot be sent, nothing to hold the sequence up with)
+    Refused,     // refused before the sequence, nothing that changes the ESC sent (no
+                 // unit, one that did not answer, a development build, an image that
+                 // cannot be sent, what the sequence needs could not be had)
     Declined,    // a question was answered with anything but yes; nothing was sent
     EscChanged,  // the ESC behind the unit is not the one shown: nothing was written, and
                  // the window shows the one that is there now

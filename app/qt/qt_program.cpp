@@ -123,11 +123,7 @@ int RunQtProgram(int argc, char** argv, const std::string& instanceName, DeviceE
     // is in use, it searches again every second, as an arrival would.
     QTimer inUse;
     inUse.setInterval(IN_USE_RETRY_MS);
-    QObject::connect(&inUse, &QTimer::timeout, &dialog, [&dialog] {
-        if (UnitInUseAtLastCheck() && HandlesDeviceChanges(dialogPhase) && WaitingDeviceChanges() == 0) {
-            DeliverDeviceChange(dialog, {DBT_EVENT_DEVICE_ARRIVAL, L""});
-        }
-    });
+    QObject::connect(&inUse, &QTimer::timeout, &dialog, [&dialog] { LookAgainAtUnitInUse(dialog); });
     inUse.start();
     // The end of the session while the sequence runs is refused.
     QObject::connect(&app, &QGuiApplication::commitDataRequest, &dialog, [](QSessionManager& manager) {

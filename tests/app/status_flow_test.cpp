@@ -328,6 +328,34 @@ TEST_F(Advice, AnArrivalSaysItAndTheRemovalTakesItBack) {
     EXPECT_EQ(LogSince(before), std::vector<std::wstring>{});
 }
 
+// Letting a unit go makes no event: looking again finds it, but only while the dialog
+// handles device changes, and never while one waits.
+TEST_F(Advice, LookingAgainFindsAUnitInUseOnceItIsLetGo) {
+    ASSERT_TRUE(LoadSimScenario("in-use", bus));
+    OnInitDialog(dialog, FAKE_MAIN_WINDOW);
+    ASSERT_TRUE(UnitInUseAtLastCheck());
+
+    const std::size_t opensBefore = bus.opened.size();
+    LookAgainAtUnitInUse(dialog);
+    EXPECT_EQ(dialog.Status(), WithHint(IDS_NO_UNIT, TXT_UNIT_IN_USE)) << "still held";
+
+    bus.held.clear();
+    {
+        const PhaseScope running(DialogPhase::Running);
+        LookAgainAtUnitInUse(dialog);
+        EXPECT_EQ(WaitingDeviceChanges(), 0u) << "nothing queued while changes wait";
+    }
+    EXPECT_EQ(deviceSession.handle, NO_DEVICE_HANDLE);
+
+    LookAgainAtUnitInUse(dialog);
+    EXPECT_EQ(dialog.Status(), Msg(IDS_READY));
+    EXPECT_FALSE(UnitInUseAtLastCheck());
+    const std::size_t opensAfter = bus.opened.size();
+    LookAgainAtUnitInUse(dialog);
+    EXPECT_EQ(bus.opened.size(), opensAfter) << "a unit open is not searched for again";
+    EXPECT_GT(opensAfter, opensBefore);
+}
+
 TEST_F(Advice, AUnitHeldAfterItsIdentificationFailedStaysHeld) {
     StartWithNoUnit();
     ASSERT_TRUE(LoadSimScenario("silent", bus));
