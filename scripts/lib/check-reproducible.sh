@@ -1,0 +1,80 @@
+#!/usr/bin/env bash
+# scripts/package --check-reproducible [--firmware DIR] [--build-number N]
+#
+# Builds the packages of the commit checked out twice, each in a fresh clone: the second
+# in a folder of another name and depth, later, under another umask. Compares the two
+# .deb, the two zips and the four programs byte for byte and names what differs.
+# Uncommitted changes are not built: the check is of the commit.
+# Exits 0 when all are identical, 1 when one differs or a build fails.
+set -uo pipefail
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
+
+commit=$(git -C "$root" rev-parse HEAD 2>/dev/null) ||
+    { echo "error: the check needs a git checkout: it builds the commit checked out" >&2; exit 1; }
+if [ -n "$(git -C "$root" status --porcelain --untracked-files=no 2>/dev/null)" ]; then
+    echo "note: uncommitted changes are not part of the check; it builds commit $commit"
+fi
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/orvanta-reproducible.XXXXXX") || exit 1
+trap 'rm -rf "$work"' EXIT
+first="$work/first"
+second="$work/second/in/another/folder"
+
+# build_in DIR UMASK ARGS...: clone the commit into DIR and make its packages there.
+build_in() {
+    local dir=$1 mask=$2
+    shift 2
+    echo "== building $commit in $dir (umask $mask)"
+    mkdir -p "$(dirname "$dir")"
+    if ! git clone -q --no-checkout "$root" "$dir" || ! git -C "$dir" checkout -q --detach "$commit"; then
+        echo "error: could not clone the commit into $dir" >&2
+        return 1
+    fi
+    if ! (cd "$dir" && umask "$mask" && scripts/package "$@") >"$dir.log" 2>&1; then
+        tail -n 30 "$dir.log"
+        echo "error: the packages did not build in $dir" >&2
+        return 1
+    fi
+}
+build_in "$first" 022 "$@" || exit 1
+build_in "$second" 077 "$@" || exit 1
+
+# The same names, in the same number, and the same bytes.
+differ=0
+first_files=$(cd "$first/build/packages" && ls)
+second_files=$(cd "$second/build/packages" && ls)
+if [ "$first_files" != "$second_files" ]; then
+    echo "DIFFERENT package names:"
+    diff <(echo "$first_files") <(echo "$second_files")
+    differ=1
+fi
+compared=()
+for f in $first_files; do compared+=("build/packages/$f"); done
+compared+=(build/linux/orvanta-updater build/linux/orvanta-cli
+           build/windows/orvanta-updater.exe build/windows/orvanta-cli.exe)
+for f in "${compared[@]}"; do
+    if [ ! -f "$first/$f" ] || [ ! -f "$second/$f" ]; then
+        echo "MISSING $f"
+        differ=1
+    elif cmp -s "$first/$f" "$second/$f"; then
+        echo "identical  $(sha256sum "$first/$f" | cut -d' ' -f1)  $f"
+    else
+        echo "DIFFERENT  $f"
+        differ=1
+        case "$f" in
+            *.deb)
+                # Which files: their checksums, then the listing with modes and times.
+                diff <(dpkg-deb -I "$first/$f" md5sums) <(dpkg-deb -I "$second/$f" md5sums)
+                diff <(dpkg-deb -c "$first/$f") <(dpkg-deb -c "$second/$f") | head -n 20 ;;
+            *.zip)
+                diff <(unzip -Zl "$first/$f" | tail -n +2) <(unzip -Zl "$second/$f" | tail -n +2) | head -n 20
+                diff <(unzip -lv "$first/$f") <(unzip -lv "$second/$f") | head -n 20 ;;
+            *) cmp -l "$first/$f" "$second/$f" | head -n 5 ;;
+        esac
+    fi
+done
+if [ "$differ" -ne 0 ]; then
+    echo "reproducible packages: FAILED (two builds of $commit differ)"
+    exit 1
+fi
+echo "reproducible packages: passed (two builds of $commit are identical)"
