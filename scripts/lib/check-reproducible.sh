@@ -2,8 +2,10 @@
 # scripts/package --check-reproducible [--firmware DIR] [--build-number N]
 #
 # Builds the packages of the commit checked out twice, each in a fresh clone: the second
-# in a folder of another name and depth, later, under another umask. Compares the two
-# .deb, the two zips and the four programs byte for byte and names what differs.
+# in a folder of another name and depth, later, with another umask, time zone, locale and
+# temporary folder. Both take their time stamps from the commit (SOURCE_DATE_EPOCH from
+# the caller is not passed on). Compares the two .deb, the two zips and the four programs
+# byte for byte and names what differs; on a difference the two builds are kept.
 # Uncommitted changes are not built: the check is of the commit.
 # Exits 0 when all are identical, 1 when one differs or a build fails.
 set -uo pipefail
@@ -11,38 +13,48 @@ root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 
 commit=$(git -C "$root" rev-parse HEAD 2>/dev/null) ||
     { echo "error: the check needs a git checkout: it builds the commit checked out" >&2; exit 1; }
-if [ -n "$(git -C "$root" status --porcelain --untracked-files=no 2>/dev/null)" ]; then
-    echo "note: uncommitted changes are not part of the check; it builds commit $commit"
+if [ -n "$(git -C "$root" status --porcelain 2>/dev/null)" ]; then
+    echo "note: changes and files not committed are not part of the check; it builds commit $commit"
 fi
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/orvanta-reproducible.XXXXXX") || exit 1
-trap 'rm -rf "$work"' EXIT
+keep=0
+trap '[ "$keep" -eq 1 ] || rm -rf "$work"' EXIT
 first="$work/first"
 second="$work/second/in/another/folder"
 
-# build_in DIR UMASK ARGS...: clone the commit into DIR and make its packages there.
+# build_in DIR UMASK TZ LOCALE ARGS...: clone the commit into DIR and make its packages
+# there, all under the umask, time zone and locale given, with a temporary folder of its own.
 build_in() {
-    local dir=$1 mask=$2
-    shift 2
-    echo "== building $commit in $dir (umask $mask)"
-    mkdir -p "$(dirname "$dir")"
-    if ! git clone -q --no-checkout "$root" "$dir" || ! git -C "$dir" checkout -q --detach "$commit"; then
-        echo "error: could not clone the commit into $dir" >&2
-        return 1
-    fi
-    if ! (cd "$dir" && umask "$mask" && scripts/package "$@") >"$dir.log" 2>&1; then
+    local dir=$1 mask=$2 zone=$3 locale=$4
+    shift 4
+    echo "== building $commit in $dir (umask $mask, TZ=$zone, LANG=$locale)"
+    mkdir -p "$dir.tmp" || return 1
+    if ! (umask "$mask" &&
+          env -u SOURCE_DATE_EPOCH -u LC_ALL TZ="$zone" LANG="$locale" TMPDIR="$dir.tmp" bash -c '
+            dir=$1 root=$2 commit=$3
+            shift 3
+            git clone -q --no-checkout "$root" "$dir" && git -C "$dir" checkout -q --detach "$commit" ||
+                { echo "error: could not clone the commit into $dir"; exit 1; }
+            cd "$dir" && scripts/package "$@"' build "$dir" "$root" "$commit" "$@") >"$dir.log" 2>&1; then
         tail -n 30 "$dir.log"
-        echo "error: the packages did not build in $dir" >&2
+        echo "error: the packages did not build in $dir (log: $dir.log)" >&2
         return 1
     fi
 }
-build_in "$first" 022 "$@" || exit 1
-build_in "$second" 077 "$@" || exit 1
+build_in "$first" 022 UTC C.UTF-8 "$@" || { keep=1; echo "kept: $work"; exit 1; }
+build_in "$second" 077 Pacific/Kiritimati de_DE.UTF-8 "$@" || { keep=1; echo "kept: $work"; exit 1; }
 
-# The same names, in the same number, and the same bytes.
+# One .deb and one zip each, of the same names, and the same bytes.
 differ=0
 first_files=$(cd "$first/build/packages" && ls)
 second_files=$(cd "$second/build/packages" && ls)
+for files in "$first_files" "$second_files"; do
+    if [ "$(grep -c '\.deb$' <<<"$files")" -ne 1 ] || [ "$(grep -c '\.zip$' <<<"$files")" -ne 1 ]; then
+        echo "NOT one .deb and one .zip: ${files//$'\n'/ }"
+        differ=1
+    fi
+done
 if [ "$first_files" != "$second_files" ]; then
     echo "DIFFERENT package names:"
     diff <(echo "$first_files") <(echo "$second_files")
@@ -74,6 +86,8 @@ for f in "${compared[@]}"; do
     fi
 done
 if [ "$differ" -ne 0 ]; then
+    keep=1
+    echo "both builds kept: $first, $second"
     echo "reproducible packages: FAILED (two builds of $commit differ)"
     exit 1
 fi
