@@ -216,7 +216,19 @@ bool Start(Program& program, const std::wstring& exe, const wchar_t* scenario) {
         return false;
     }
     if (!WaitFor([&] { return (program.main = FindMainWindow(program)) != nullptr; }, START_TIMEOUT_MS)) {
-        Fail("no main window within " + std::to_string(START_TIMEOUT_MS / 1000) + " s");
+        // What there was instead tells a program that ended from one that hangs.
+        std::string windows;
+        for (HWND window : TopLevelWindows(program)) {
+            windows += " " + Utf8(ClassName(window)) + " " + Escaped(WindowText(window)) +
+                       (IsWindowVisible(window) ? "" : " (hidden)") + ";";
+        }
+        DWORD code = 0;
+        const std::string state = IsRunning(program) ? "still running"
+                                  : GetExitCodeProcess(program.process.hProcess, &code)
+                                      ? "ended with " + std::to_string(code)
+                                      : "ended";
+        Fail("no main window within " + std::to_string(START_TIMEOUT_MS / 1000) + " s; the program " +
+             state + ", its windows:" + (windows.empty() ? " none" : windows));
         return false;
     }
     return true;
