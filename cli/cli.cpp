@@ -43,11 +43,6 @@ std::int32_t Check(TerminalView& view) {
     return ExitStatusForCheck(LastConnectionStatus(), UnitDeniedAtLastOpen(), UnitBusyAtLastOpen());
 }
 
-// Whether the last search passed over a unit another program holds (and none this user
-// may not open, which is said first).
-bool UnitHeldByAnother() {
-    return UnitBusyAtLastOpen() && !UnitDeniedAtLastOpen();
-}
 
 // The status and the version lines; for a unit that may not be opened or is in use, the
 // status says what to do.
@@ -136,33 +131,23 @@ std::int32_t Watch(TerminalView& view, CliPlatform& platform) {
 
     // A unit another program holds is free again without any event: while one is in use,
     // the search is made again now and then, as an arrival would make it.
-    bool inUse = UnitInUseAtLastCheck();
     DeviceChange change;
     for (;;) {
         // An interrupt ends watching; the wait itself ends only when no change can come.
         const CliPlatform::Wait waited =
-            platform.WaitForDeviceChange(change, inUse ? IN_USE_RETRY_MS : NO_WAIT_LIMIT);
+            platform.WaitForDeviceChange(change, UnitInUseAtLastCheck() ? IN_USE_RETRY_MS : NO_WAIT_LIMIT);
         if (waited == CliPlatform::Wait::Failed) {
             view.Print(OutputStream::Error, view.WideText(TXT_WATCH_FAILED));
             CloseMainDialog(view);
             return EXIT_FAILURE_OTHER;
         }
         if (waited == CliPlatform::Wait::TimedOut) {
-            change = {DBT_EVENT_DEVICE_ARRIVAL, L""};
+            LookAgainAtUnitInUse(view);
+        } else {
+            DeliverDeviceChange(view, change);
         }
-        const bool arrival = change.event == DBT_EVENT_DEVICE_ARRIVAL;
-        const bool unitWasOpen = deviceSession.handle != NO_DEVICE_HANDLE;
-        DeliverDeviceChange(view, change);
         // A change the dialog would show nothing new for prints nothing.
         view.PrintStatusIfChanged("\n");
-        if (deviceSession.handle != NO_DEVICE_HANDLE) {
-            inUse = false;
-            continue;
-        }
-        if (!arrival || unitWasOpen) {
-            continue;  // a removal leaves a unit in use as it was
-        }
-        inUse = UnitHeldByAnother();
     }
 }
 
