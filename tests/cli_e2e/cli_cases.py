@@ -27,7 +27,7 @@ import tempfile
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "lib"))
-from case_texts import CaseFailed, c_format, check  # noqa: E402
+from case_texts import CaseFailed, T, c_format, check  # noqa: E402
 
 # The simulated image is 2037 blocks of 48 bytes; a whole update takes about 46 s.
 TOTAL_BLOCKS = 2037
@@ -85,21 +85,7 @@ class Catalogue:
         return c_format(text, args) if args else text
 
 
-# Expectations in the tables: resolved against the case's catalogue when checked.
-class T:
-    """Catalogue text by id, formatted with args."""
-
-    def __init__(self, text_id, *args):
-        self.text_id = text_id
-        self.args = args
-
-    def resolve(self, cat):
-        return cat.text(self.text_id, *self.args)
-
-    def __repr__(self):
-        return f"text {self.text_id}{self.args if self.args else ''}"
-
-
+# Expectations in the tables: resolved against the case's catalogue when checked (and T).
 class CodeLine(T):
     """The error code line (40036) with the two codes."""
 

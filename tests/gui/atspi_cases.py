@@ -31,7 +31,7 @@ import tempfile
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "lib"))
-from case_texts import CaseFailed, c_format, check  # noqa: E402
+from case_texts import CaseFailed, T, c_format, check  # noqa: E402
 
 MODEL_NAME = "ORVANTA 90"
 # The firmware the simulated build carries, as the title and the ESC's line show it.
@@ -97,21 +97,7 @@ class Texts:
         return c_format(text, args) if args else text
 
 
-# Expectations in the tables, resolved against the case's texts when checked.
-class T:
-    """Catalogue text by id, formatted with args."""
-
-    def __init__(self, text_id, *args):
-        self.text_id = text_id
-        self.args = args
-
-    def resolve(self, texts):
-        return texts.text(self.text_id, *self.args)
-
-    def __repr__(self):
-        return f"text {self.text_id}{self.args if self.args else ''}"
-
-
+# Expectations in the tables, resolved against the case's texts when checked (and T).
 class Joined:
     """Texts one after the other, with separators between them."""
 

@@ -1,5 +1,6 @@
 """What the end-to-end cases of the terminal program and of the window share: the failure
-of a case, and the programs' printf-like formatting of a catalogue text."""
+of a case, the programs' printf-like formatting of a catalogue text, and a catalogue
+text named in a table of cases."""
 
 import re
 
@@ -33,3 +34,18 @@ def c_format(fmt, args):
     text = re.sub(r"%%|%s|%u|%0?\d*x", one, fmt)
     check(not values, f"too many values for {fmt!r}")
     return text
+
+
+class T:
+    """Catalogue text by id, formatted with args; resolved when checked against the case's
+    texts (anything with text(id, *args))."""
+
+    def __init__(self, text_id, *args):
+        self.text_id = text_id
+        self.args = args
+
+    def resolve(self, texts):
+        return texts.text(self.text_id, *self.args)
+
+    def __repr__(self):
+        return f"text {self.text_id}{self.args if self.args else ''}"
